@@ -1,0 +1,511 @@
+// Board description: items separated by ';', whitespace around items
+// ignored, each `key=value`. The empty text or "default" gives the default
+// board; each item overrides the default for its key; an unknown key or
+// value is an error naming it.
+//
+//   chain=DEV[,DEV...]   devices from TDO to TDI; `chain=` alone = no devices.
+//                        DEV = xc2s15|xc2s30|xc2s50|xc2s100|xc2s150|xc2s200|
+//                        xcf01s|xcf02s|xcf04s, optionally `/vN` with N the
+//                        version nibble in hex (0..f), e.g. xc2s200/v1; or
+//                        `other:IDCODE:IRLEN[:CAPTURE]` (hex IDCODE and
+//                        capture, decimal IR length 2..32; capture default
+//                        0x01) for a part the library does not know.
+//   lpt=BASE[:ATTACHED][,...]  printer ports; ATTACHED = cable (default) |
+//                        none | other; `lpt=` alone = no ports. BASE hex
+//                        like 0x378.
+//   power=on|off         target supply
+//   fault=tdo0|tdo1|open|open@N  (comma list allowed): TDO stuck, chain TDO
+//                        open, link after device N open.
+//   platform=nt|9x|noversion; rights=admin|user; giveio=running|stopped|absent;
+//   driverfile=installed|missing (giveio.sys in SystemRoot's drivers folder);
+//   localdriver=present|missing (giveio.sys in the current folder);
+//   systemroot=TEXT      these fill WindowsModel::Config.
+//   time=virtual|real; trace=on|off.
+//
+// Default: chain=xcf02s/vd,xc2s200/v0; lpt=0x378:cable; power=on;
+// platform=nt; rights=admin; giveio=running; driverfile=installed;
+// localdriver=present; systemroot=C:\WINDOWS; time=virtual; trace=off.
+#include "bench/board.h"
+
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <utility>
+
+namespace velnor::bench {
+
+namespace {
+
+struct DeviceSpec {
+  bool known = true;
+  Part part = Part::Xc2s200;
+  std::uint32_t version = 0;
+  std::uint32_t idcode = 0;  // other: all of it
+  int ir_length = 0;
+  std::uint32_t ir_capture = 0x01;
+};
+
+struct PortSpec {
+  std::uint16_t base;
+  PrinterPort::Attached attached;
+};
+
+struct Description {
+  std::vector<DeviceSpec> chain{{true, Part::Xcf02s, 0xD}, {true, Part::Xc2s200, 0x0}};
+  std::vector<PortSpec> ports{{0x378, PrinterPort::Attached::XilinxCable}};
+  bool powered = true;
+  std::optional<bool> tdo_stuck;
+  std::optional<std::size_t> open_after;
+  WindowsModel::Config windows;
+  bool real_time = false;
+  bool trace = false;
+};
+
+std::string_view trim(std::string_view text) {
+  const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  while (!text.empty() && space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    const std::size_t at = text.find(separator);
+    parts.push_back(text.substr(0, at));
+    if (at == std::string_view::npos) return parts;
+    text.remove_prefix(at + 1);
+  }
+}
+
+// Hex with an optional 0x; false on anything else or above max.
+bool parse_hex(std::string_view text, std::uint64_t max, std::uint64_t* value) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > 16) return false;
+  std::uint64_t result = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    result = result * 16 + static_cast<std::uint64_t>(digit);
+  }
+  if (result > max) return false;
+  *value = result;
+  return true;
+}
+
+bool parse_decimal(std::string_view text, int* value) {
+  if (text.empty() || text.size() > 4) return false;
+  int result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + (c - '0');
+  }
+  *value = result;
+  return true;
+}
+
+std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+template <typename T>
+bool pick(std::string_view key, std::string_view value,
+          std::initializer_list<std::pair<std::string_view, T>> choices, T* out,
+          std::string* error) {
+  for (const auto& [name, choice] : choices) {
+    if (value == name) {
+      *out = choice;
+      return true;
+    }
+  }
+  *error = "unknown value " + quoted(value) + " for " + std::string(key);
+  return false;
+}
+
+bool parse_device(std::string_view text, DeviceSpec* spec, std::string* error) {
+  if (text.substr(0, 6) == "other:") {
+    const std::vector<std::string_view> fields = split(text.substr(6), ':');
+    std::uint64_t idcode = 0;
+    std::uint64_t capture = 0x01;
+    int ir_length = 0;
+    if (fields.size() < 2 || fields.size() > 3 || !parse_hex(fields[0], 0xFFFFFFFF, &idcode) ||
+        !parse_decimal(fields[1], &ir_length) ||
+        (fields.size() == 3 && !parse_hex(fields[2], 0xFFFFFFFF, &capture))) {
+      *error = "bad device " + quoted(text) + " (want other:IDCODE:IRLEN[:CAPTURE])";
+      return false;
+    }
+    if (ir_length < 2 || ir_length > 32) {
+      *error = "IR length out of 2..32 in " + quoted(text);
+      return false;
+    }
+    if (ir_length < 32 && (capture >> ir_length) != 0) {
+      *error = "capture wider than the IR in " + quoted(text);
+      return false;
+    }
+    spec->known = false;
+    spec->idcode = static_cast<std::uint32_t>(idcode);
+    spec->ir_length = ir_length;
+    spec->ir_capture = static_cast<std::uint32_t>(capture);
+    return true;
+  }
+  const std::size_t slash = text.find('/');
+  if (!part_from_name(std::string(text.substr(0, slash)), &spec->part)) {
+    *error = "unknown device " + quoted(text.substr(0, slash));
+    return false;
+  }
+  spec->known = true;
+  spec->version = 0;
+  if (slash != std::string_view::npos) {
+    const std::string_view version = text.substr(slash + 1);
+    std::uint64_t nibble = 0;
+    if (version.size() != 2 || version[0] != 'v' || !parse_hex(version.substr(1), 0xF, &nibble)) {
+      *error = "bad version in " + quoted(text) + " (want /vN, N one hex digit)";
+      return false;
+    }
+    spec->version = static_cast<std::uint32_t>(nibble);
+  }
+  return true;
+}
+
+bool parse_chain(std::string_view value, Description* d, std::string* error) {
+  d->chain.clear();
+  if (value.empty()) return true;
+  for (std::string_view item : split(value, ',')) {
+    item = trim(item);
+    DeviceSpec spec;
+    if (item.empty()) {
+      *error = "empty device in chain";
+      return false;
+    }
+    if (!parse_device(item, &spec, error)) return false;
+    d->chain.push_back(spec);
+  }
+  if (d->chain.size() > Chain::kMaxDevices) {
+    *error = "chain has " + std::to_string(d->chain.size()) +
+             " devices; the bench takes at most " + std::to_string(Chain::kMaxDevices);
+    return false;
+  }
+  return true;
+}
+
+bool parse_ports(std::string_view value, Description* d, std::string* error) {
+  d->ports.clear();
+  if (value.empty()) return true;
+  for (std::string_view item : split(value, ',')) {
+    item = trim(item);
+    const std::size_t colon = item.find(':');
+    const std::string_view base_text = item.substr(0, colon);
+    std::uint64_t base = 0;
+    // The three registers must fit below 0x10000.
+    if (!parse_hex(base_text, 0xFFFD, &base)) {
+      *error = "bad port base " + quoted(base_text);
+      return false;
+    }
+    PortSpec port{static_cast<std::uint16_t>(base), PrinterPort::Attached::XilinxCable};
+    if (colon != std::string_view::npos) {
+      const std::string_view attached = item.substr(colon + 1);
+      if (!pick<PrinterPort::Attached>("lpt " + std::string(base_text), attached,
+                                       {{"cable", PrinterPort::Attached::XilinxCable},
+                                        {"none", PrinterPort::Attached::Nothing},
+                                        {"other", PrinterPort::Attached::OtherDevice}},
+                                       &port.attached, error)) {
+        return false;
+      }
+    }
+    for (const PortSpec& other : d->ports) {
+      if (port.base <= other.base + 2 && other.base <= port.base + 2) {
+        char text[64];
+        std::snprintf(text, sizeof text, "ports at 0x%X and 0x%X overlap", other.base, port.base);
+        *error = text;
+        return false;
+      }
+    }
+    d->ports.push_back(port);
+  }
+  return true;
+}
+
+bool parse_faults(std::string_view value, Description* d, std::string* error) {
+  d->tdo_stuck.reset();
+  d->open_after.reset();
+  if (value.empty()) return true;
+  for (std::string_view item : split(value, ',')) {
+    item = trim(item);
+    if (item == "tdo0" || item == "tdo1") {
+      const bool level = item == "tdo1";
+      if (d->tdo_stuck && *d->tdo_stuck != level) {
+        *error = "conflicting faults tdo0 and tdo1";
+        return false;
+      }
+      d->tdo_stuck = level;
+      continue;
+    }
+    std::size_t index = 0;
+    if (item.substr(0, 5) == "open@") {
+      int n = 0;
+      if (!parse_decimal(item.substr(5), &n)) {
+        *error = "unknown fault " + quoted(item);
+        return false;
+      }
+      index = static_cast<std::size_t>(n);
+    } else if (item != "open") {
+      *error = "unknown fault " + quoted(item);
+      return false;
+    }
+    if (d->open_after && *d->open_after != index) {
+      *error = "more than one open link in fault";
+      return false;
+    }
+    d->open_after = index;
+  }
+  return true;
+}
+
+bool parse_item(std::string_view key, std::string_view value, Description* d,
+                std::string* error) {
+  using Line = WindowsModel::PlatformLine;
+  using Service = WindowsModel::ServiceState;
+  WindowsModel::Config& w = d->windows;
+  if (key == "chain") return parse_chain(value, d, error);
+  if (key == "lpt") return parse_ports(value, d, error);
+  if (key == "fault") return parse_faults(value, d, error);
+  if (key == "power") return pick(key, value, {{"on", true}, {"off", false}}, &d->powered, error);
+  if (key == "platform") {
+    return pick(key, value,
+                {{"nt", Line::Nt}, {"9x", Line::Windows9x}, {"noversion", Line::QueryFails}},
+                &w.line, error);
+  }
+  if (key == "rights") {
+    return pick(key, value, {{"admin", true}, {"user", false}}, &w.administrator, error);
+  }
+  if (key == "giveio") {
+    return pick(key, value,
+                {{"running", Service::Running},
+                 {"stopped", Service::Stopped},
+                 {"absent", Service::Absent}},
+                &w.giveio, error);
+  }
+  if (key == "driverfile") {
+    return pick(key, value, {{"installed", true}, {"missing", false}},
+                &w.driver_in_drivers_folder, error);
+  }
+  if (key == "localdriver") {
+    return pick(key, value, {{"present", true}, {"missing", false}},
+                &w.driver_in_current_folder, error);
+  }
+  if (key == "systemroot") {
+    w.system_root = std::string(value);
+    return true;
+  }
+  if (key == "time") {
+    return pick(key, value, {{"virtual", false}, {"real", true}}, &d->real_time, error);
+  }
+  if (key == "trace") return pick(key, value, {{"on", true}, {"off", false}}, &d->trace, error);
+  *error = "unknown key " + quoted(key);
+  return false;
+}
+
+bool parse_description(std::string_view text, Description* d, std::string* error) {
+  text = trim(text);
+  if (text == "default") return true;
+  std::set<std::string, std::less<>> seen;
+  for (std::string_view item : split(text, ';')) {
+    item = trim(item);
+    if (item.empty()) continue;
+    const std::size_t equals = item.find('=');
+    if (equals == std::string_view::npos) {
+      *error = "item " + quoted(item) + " is not key=value";
+      return false;
+    }
+    const std::string_view key = trim(item.substr(0, equals));
+    if (!seen.insert(std::string(key)).second) {
+      *error = "key " + quoted(key) + " given twice";
+      return false;
+    }
+    if (!parse_item(key, trim(item.substr(equals + 1)), d, error)) return false;
+  }
+  // An open link needs the device it follows; open@0 is the chain's TDO.
+  if (d->open_after && *d->open_after != 0 && *d->open_after >= d->chain.size()) {
+    *error = "fault open@" + std::to_string(*d->open_after) + ": the chain has " +
+             std::to_string(d->chain.size()) + " devices";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Board::Board(const WindowsModel::Config& windows) : windows_(windows) {
+  chain_.set_trace(&trace_);
+}
+
+std::unique_ptr<Board> Board::parse(std::string_view description, std::string* error) {
+  Description d;
+  std::string reason;
+  if (!parse_description(description, &d, &reason)) {
+    if (error != nullptr) *error = reason;
+    return nullptr;
+  }
+  std::unique_ptr<Board> board(new Board(d.windows));
+  board->set_target_powered(d.powered);
+  for (const DeviceSpec& spec : d.chain) {
+    board->chain_.add(spec.known ? make_part(spec.part, spec.version)
+                                 : make_generic_device(spec.idcode, spec.ir_length,
+                                                       spec.ir_capture));
+  }
+  board->chain_.set_tdo_stuck(d.tdo_stuck);
+  board->chain_.set_open_after(d.open_after);
+  for (const PortSpec& port : d.ports) {
+    board->ports_.push_back(std::make_unique<PrinterPort>(port.base, port.attached, &board->chain_));
+  }
+  board->clock_.set_real_time(d.real_time);
+  board->trace_.enable(d.trace);
+  return board;
+}
+
+Chain& Board::chain() { return chain_; }
+Trace& Board::trace() { return trace_; }
+VirtualClock& Board::clock() { return clock_; }
+WindowsModel& Board::windows() { return windows_; }
+
+PrinterPort* Board::printer_port(std::uint16_t base) {
+  for (auto& port : ports_) {
+    if (port->base() == base) return port.get();
+  }
+  return nullptr;
+}
+
+void Board::set_target_powered(bool powered) {
+  target_powered_ = powered;
+  chain_.set_powered(powered);
+}
+
+bool Board::target_powered() const { return target_powered_; }
+
+PrinterPort* Board::decoding(std::uint16_t port) {
+  for (auto& candidate : ports_) {
+    if (port >= candidate->base() && port - candidate->base() <= 2) return candidate.get();
+  }
+  return nullptr;
+}
+
+bool Board::port_io_granted(std::uint16_t port) {
+  if (windows_.port_io_allowed()) return true;
+  char text[64];
+  std::snprintf(text, sizeof text, "port I/O at 0x%04X without the port-I/O grant", port);
+  add_violation(text);
+  return false;
+}
+
+std::uint8_t Board::port_read(std::uint16_t port) {
+  clock_.advance_ns(1000);  // one ISA bus access
+  if (!port_io_granted(port)) return 0xFF;
+  PrinterPort* target = decoding(port);
+  // Nothing decodes the address: the bus floats high.
+  const std::uint8_t value =
+      target != nullptr ? target->read(static_cast<std::uint16_t>(port - target->base())) : 0xFF;
+  trace_.record_port_read(port, value);
+  return value;
+}
+
+void Board::port_write(std::uint16_t port, std::uint8_t value) {
+  clock_.advance_ns(1000);
+  if (!port_io_granted(port)) return;
+  trace_.record_port_write(port, value);
+  if (PrinterPort* target = decoding(port)) {
+    target->write(static_cast<std::uint16_t>(port - target->base()), value);
+  }
+}
+
+Handle Board::open_device(const char* name, std::uint32_t access, std::uint32_t share_mode,
+                          std::uint32_t creation, std::uint32_t flags) {
+  // Windows matches device names without regard to case.
+  static constexpr std::string_view kGiveio = "\\\\.\\giveio";
+  if (name == nullptr) return 0;
+  const std::string_view requested(name);
+  if (requested.size() != kGiveio.size()) return 0;
+  for (std::size_t i = 0; i < kGiveio.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(requested[i])) != kGiveio[i]) return 0;
+  }
+  return windows_.open_device(name, access, share_mode, creation, flags);
+}
+
+void Board::close_device(Handle device) { windows_.close_device(device); }
+
+bool Board::device_control(Handle, std::uint32_t, const void*, std::uint32_t, void*,
+                           std::uint32_t, std::uint32_t*) {
+  return false;
+}
+
+const std::vector<std::string>& Board::violations() const { return violations_; }
+
+void Board::add_violation(std::string text) { violations_.push_back(std::move(text)); }
+
+namespace {
+
+// The active board lives until the process ends and is never destroyed: the
+// library's unload list may still reach it after static destructors ran.
+std::mutex& board_mutex() {
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
+}
+std::unique_ptr<Board>& board_slot() {
+  static auto* slot = new std::unique_ptr<Board>;
+  return *slot;
+}
+std::atomic<Board*> g_active{nullptr};
+
+std::unique_ptr<Board> board_from_environment() {
+  const char* text = std::getenv("VELNOR_BENCH");
+  std::string error;
+  std::unique_ptr<Board> board = Board::parse(text != nullptr ? text : "", &error);
+  if (board) return board;
+  std::fprintf(stderr, "velnor bench: bad board description: %s\n", error.c_str());
+  return Board::parse("chain=;lpt=", &error);
+}
+
+}  // namespace
+
+Board& active_board() {
+  if (Board* board = g_active.load(std::memory_order_acquire)) return *board;
+  std::lock_guard<std::mutex> lock(board_mutex());
+  std::unique_ptr<Board>& slot = board_slot();
+  if (!slot) {
+    slot = board_from_environment();
+    g_active.store(slot.get(), std::memory_order_release);
+  }
+  return *slot;
+}
+
+void install_board(std::unique_ptr<Board> board) {
+  std::lock_guard<std::mutex> lock(board_mutex());
+  std::unique_ptr<Board>& slot = board_slot();
+  slot = std::move(board);
+  g_active.store(slot.get(), std::memory_order_release);
+}
+
+std::unique_ptr<Board> make_board(std::string_view description) {
+  std::string error;
+  std::unique_ptr<Board> board = Board::parse(description, &error);
+  if (!board) {
+    std::fprintf(stderr, "make_board: bad board description \"%.*s\": %s\n",
+                 static_cast<int>(description.size()), description.data(), error.c_str());
+    std::abort();
+  }
+  return board;
+}
+
+}  // namespace velnor::bench

@@ -1,0 +1,72 @@
+// The library's exported entry points. Each is a thin C function over the
+// subsystems; none lets an exception cross the C boundary.
+#include <cstring>
+
+#include "cables/cable_ops.h"
+#include "core/library_state.h"
+#include "core/worker_slot.h"
+#include "jtag/chain_scan.h"
+#include "velnor.h"
+
+using namespace velnor;
+
+namespace {
+
+constexpr std::uint32_t kAutoUsb = VELNOR_CABLE_USB;  // USB device 0
+constexpr std::uint32_t kAutoParallel = VELNOR_CABLE_PARALLEL | VELNOR_DEFAULT_LPT_BASE;
+// Neither cable uses a rate; the value is what the cables were always given.
+constexpr std::uint32_t kCableRate = 115200;
+
+}  // namespace
+
+extern "C" {
+
+VELNOR_API uint32_t VELNOR_CALL velnor_free(void) {
+  if (library.cable_open) {
+    library.cable.close();
+    library.cable_open = 0;
+  }
+  return 0;
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_init(uint32_t cable_selector) {
+  velnor_free();
+  if (cable_selector == VELNOR_CABLE_AUTO) {
+    if (velnor_init(kAutoUsb) == VELNOR_OK) return VELNOR_OK;
+    return velnor_init(kAutoParallel);
+  }
+  const CableOps* ops = cable_ops_named(cable_identifier(cable_selector >> VELNOR_CABLE_KIND_SHIFT));
+  if (ops == nullptr) return VELNOR_ERR_DRIVER;
+  library.cable = *ops;
+  library.reverse_tdo = 1;
+  char description[kCableDescriptionSize];
+  if (library.cable.open(cable_selector & VELNOR_CABLE_UNIT_MASK, kCableRate, description) != 0) {
+    return VELNOR_ERR_PROBE;
+  }
+  library.cable_open = 1;
+  return VELNOR_OK;
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_check_daisychain(void) { return is_daisychain() ? 1 : 0; }
+
+VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* count) {
+  const std::uint32_t gate = worker_gate();
+  if (gate != VELNOR_OK) return gate;
+  if (library.cable.target_power() == 0) return VELNOR_ERR_POWER_DOWN;
+  const bool identified = scan_chain();
+  if (count != nullptr) *count = device_count;
+  return identified ? VELNOR_OK : VELNOR_ERR_NO_TARGET;
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_chain_device(int32_t index, VelnorChainDevice* device) {
+  if (device == nullptr || index < 0 || index >= device_count || index >= kChainCapacity) return 0;
+  const ChainDevice& entry = chain_devices[index];
+  std::memset(device, 0, sizeof *device);
+  if (entry.name != nullptr) std::strncpy(device->name, entry.name, sizeof device->name - 1);
+  device->idcode = entry.idcode;
+  device->ir_length = entry.ir_length;
+  device->ir_capture = entry.ir_capture;
+  return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,7 @@
+#include "core/library_state.h"
+
+namespace velnor {
+
+LibraryState library;
+
+}  // namespace velnor

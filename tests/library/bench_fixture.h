@@ -1,0 +1,28 @@
+// Library tests run on a virtual board of their own, with the trace on.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "bench/board.h"
+
+namespace velnor::testing {
+
+// Installs a board built from description (see the README's format), with
+// the trace enabled, and returns it.
+bench::Board& install_board(const std::string& description);
+
+// Opens the parallel cable on the installed board (the library's own
+// velnor_init) and clears the trace, so a test sees only its own traffic.
+class BenchTest : public ::testing::Test {
+ protected:
+  bench::Board& board_for(const std::string& description);
+  void open_parallel_cable();
+  void TearDown() override;
+};
+
+// "0101..." from a most-significant-first byte buffer, bit_count bits.
+std::string bits_of(const std::uint8_t* bytes, int bit_count);
+
+}  // namespace velnor::testing

@@ -1,0 +1,202 @@
+// Discovering chains: counts, identification against the device table, and
+// the positions select_device hands the primitives.
+#include "jtag/chain_scan.h"
+
+#include <gtest/gtest.h>
+
+#include "bench_fixture.h"
+#include "core/library_state.h"
+#include "jtag/tap.h"
+#include "velnor.h"
+
+namespace velnor::testing {
+namespace {
+
+using bench::Board;
+using bench::TapState;
+
+class ChainScanTest : public BenchTest {
+ protected:
+  Board& scanned(const std::string& description, bool expect_identified = true) {
+    Board& board = board_for(description);
+    open_parallel_cable();
+    EXPECT_EQ(scan_chain(), expect_identified) << description;
+    return board;
+  }
+};
+
+TEST_F(ChainScanTest, DefaultBoardHoldsThePromThenTheFpga) {
+  Board& board = scanned("default");
+  ASSERT_EQ(device_count, 2);
+  EXPECT_STREQ(chain_devices[0].name, "xcf02s");
+  EXPECT_EQ(chain_devices[0].idcode, 0xD5045093u);
+  EXPECT_EQ(chain_devices[0].ir_length, 8);
+  EXPECT_EQ(chain_devices[0].ir_capture, 0x01);
+  EXPECT_STREQ(chain_devices[1].name, "v200") << "the Virtex row of the shared code comes first";
+  EXPECT_EQ(chain_devices[1].idcode, 0x0061C093u);
+  EXPECT_EQ(chain_devices[1].ir_length, 5);
+  EXPECT_EQ(chain_devices[1].ir_capture, 0x19) << "DONE 0, INIT 1, PROGRAM 1, then 01";
+  EXPECT_EQ(velnor_check_daisychain(), 1u);
+  // 6+2+2 walk, 64 capture bits, 13 zeros and the one, 1+2+2 walk, 2 zeros
+  // and the one, 1+6 reset, 1+2 walk, 64 IDCODE bits.
+  EXPECT_EQ(board.trace().clock_count(), 170u);
+  EXPECT_EQ(board.chain().device(0).state(), TapState::Exit1Dr);
+}
+
+TEST_F(ChainScanTest, EverySpartanTwoAloneOnTheChain) {
+  const struct {
+    const char* part;
+    const char* name;
+    std::uint32_t idcode;
+  } kParts[] = {
+      {"xc2s15/v1", "2s15", 0x10608093}, {"xc2s30/v2", "2s30", 0x2060C093},
+      {"xc2s50/v3", "2s50", 0x30610093}, {"xc2s100/v4", "v100", 0x40614093},
+      {"xc2s150/va", "v150", 0xA0618093}, {"xc2s200/vf", "v200", 0xF061C093},
+  };
+  for (const auto& part : kParts) {
+    scanned(std::string("chain=") + part.part);
+    ASSERT_EQ(device_count, 1) << part.part;
+    EXPECT_STREQ(chain_devices[0].name, part.name);
+    EXPECT_EQ(chain_devices[0].idcode, part.idcode) << "version nibble kept";
+    EXPECT_EQ(chain_devices[0].ir_length, 5);
+    EXPECT_EQ(select_device(0), part.idcode);
+    EXPECT_EQ(velnor_check_daisychain(), 0u);
+  }
+}
+
+TEST_F(ChainScanTest, SharedCodesResolveToTheFirstFittingRow) {
+  scanned("chain=other:0x21428093:6,other:0x00610099:5,other:0x0A1C093:5");
+  EXPECT_STREQ(chain_devices[0].name, "3s1000") << "never 3s1500";
+  EXPECT_STREQ(chain_devices[1].name, "v50");
+  EXPECT_STREQ(chain_devices[2].name, "v200");
+  EXPECT_EQ(velnor_check_daisychain(), 0u) << "three devices";
+}
+
+TEST_F(ChainScanTest, ACaptureWithoutTheMandatoryLowBitsIsNotIdentified) {
+  scanned("chain=other:0x0610093:5:0x03", false);
+  EXPECT_EQ(device_count, 1);
+  EXPECT_EQ(chain_devices[0].name, nullptr);
+}
+
+TEST_F(ChainScanTest, UnknownDeviceFailsTheScanAndKeepsTheEntriesBeforeIt) {
+  scanned("chain=xcf02s,other:0x12345093:6,xc2s50", false);
+  EXPECT_EQ(device_count, 3);
+  EXPECT_STREQ(chain_devices[0].name, "xcf02s");
+  EXPECT_EQ(chain_devices[1].name, nullptr);
+  EXPECT_EQ(chain_devices[1].idcode, 0u);
+  EXPECT_EQ(chain_devices[2].name, nullptr);
+}
+
+TEST_F(ChainScanTest, StuckOrOpenTdoFindsNoDevice) {
+  for (const char* description : {"fault=tdo1", "fault=open", "chain="}) {
+    scanned(description, false);
+    EXPECT_EQ(device_count, 0) << description;
+  }
+}
+
+TEST_F(ChainScanTest, TdoStuckLowIsBoundedAndFindsNoDevice) {
+  Board& board = scanned("fault=tdo0", false);
+  EXPECT_EQ(device_count, 0);
+  // Both counts stop after 64 clocks; nothing reads IDCODEs.
+  EXPECT_EQ(board.trace().clock_count(), 6u + 2 + 2 + 64 + 64 + 1 + 2 + 2 + 64 + 1 + 6);
+}
+
+TEST_F(ChainScanTest, ABrokenLinkInsideTheChainFailsTheScan) {
+  scanned("chain=xcf02s,xc2s200;fault=open@1", false);
+}
+
+TEST_F(ChainScanTest, MoreDevicesThanTheTableHoldsFailWithoutOverflow) {
+  std::string chain = "chain=xc2s15";
+  for (int i = 0; i < 8; ++i) chain += ",xc2s15";
+  scanned(chain, false);
+  EXPECT_EQ(device_count, 9);
+  EXPECT_EQ(select_device(0), 0u) << "nothing to select on a failed, overfull chain";
+}
+
+TEST_F(ChainScanTest, EightDevicesAreTheMost) {
+  std::string chain = "chain=xcf04s";
+  for (int i = 0; i < 7; ++i) chain += ",xc2s30";
+  scanned(chain);
+  EXPECT_EQ(device_count, 8);
+  EXPECT_STREQ(chain_devices[7].name, "2s30");
+}
+
+TEST_F(ChainScanTest, SelectDeviceFillsThePositionForEveryIndex) {
+  scanned("chain=xcf02s,xc2s50");
+  EXPECT_EQ(select_device(1), 0x00610093u);
+  EXPECT_EQ(chain_position.ir_lead, 8);
+  EXPECT_EQ(chain_position.ir_trail, 0);
+  EXPECT_EQ(chain_position.dr_lead, 1);
+  EXPECT_EQ(chain_position.dr_trail, 0);
+  EXPECT_EQ(chain_position.bypass_bits, 0);
+  EXPECT_EQ(select_device(0), 0x05045093u);
+  EXPECT_EQ(chain_position.ir_lead, 0);
+  EXPECT_EQ(chain_position.ir_trail, 5);
+  EXPECT_EQ(chain_position.dr_lead, 0);
+  EXPECT_EQ(chain_position.dr_trail, 1);
+  EXPECT_EQ(chain_position.bypass_bits, 1);
+
+  scanned("chain=xc2s15,xcf01s,xc2s30,xcf04s");
+  const ChainPosition kExpected[] = {
+      {0, 0, 21, 0, 3, 3}, {1, 5, 13, 1, 2, 2}, {2, 13, 8, 2, 1, 1}, {3, 18, 0, 3, 0, 0}};
+  for (const ChainPosition& expected : kExpected) {
+    EXPECT_NE(select_device(expected.index), 0u);
+    EXPECT_EQ(chain_position.ir_lead, expected.ir_lead) << expected.index;
+    EXPECT_EQ(chain_position.ir_trail, expected.ir_trail) << expected.index;
+    EXPECT_EQ(chain_position.dr_lead, expected.dr_lead) << expected.index;
+    EXPECT_EQ(chain_position.dr_trail, expected.dr_trail) << expected.index;
+    EXPECT_EQ(chain_position.bypass_bits, expected.bypass_bits) << expected.index;
+  }
+  EXPECT_EQ(select_device(4), 0u) << "index equal to the count";
+  EXPECT_EQ(select_device(-1), 0u);
+  EXPECT_EQ(chain_position.index, 3) << "unchanged by a refused selection";
+}
+
+TEST_F(ChainScanTest, ScanExportChecksPowerFirstAndReportsTheCount) {
+  Board& board = board_for("power=off");
+  open_parallel_cable();
+  std::int32_t count = -1;
+  EXPECT_EQ(velnor_scan_chain(&count), VELNOR_ERR_POWER_DOWN);
+  EXPECT_EQ(board.trace().clock_count(), 0u);
+  EXPECT_EQ(count, -1);
+
+  board_for("chain=xcf02s,other:0x12345093:6");
+  open_parallel_cable();
+  EXPECT_EQ(velnor_scan_chain(&count), VELNOR_ERR_NO_TARGET);
+  EXPECT_EQ(count, 2);
+  VelnorChainDevice device;
+  ASSERT_EQ(velnor_chain_device(0, &device), 1u);
+  EXPECT_STREQ(device.name, "xcf02s");
+  ASSERT_EQ(velnor_chain_device(1, &device), 1u);
+  EXPECT_STREQ(device.name, "");
+  EXPECT_EQ(velnor_chain_device(2, &device), 0u);
+}
+
+// Bit strings as the scan hands them over: most significant bit first in each
+// byte, every value least significant bit first in the stream.
+TEST(IdentifyDevices, ReadsValuesFromTheStreamsLeastSignificantBitFirst) {
+  // IR: "10011" (0x19, five bits) then "10000000" (0x01, eight bits).
+  const std::uint8_t ir[] = {0b10011100, 0b00000000};
+  // IDCODEs 0x0061C093 then 0xD5045093, each least significant bit first.
+  std::uint8_t id[8];
+  std::uint32_t codes[] = {0x0061C093, 0xD5045093};
+  for (int p = 0; p < 64; ++p) {
+    const bool bit = (codes[p / 32] >> (p % 32)) & 1;
+    if (p % 8 == 0) id[p / 8] = 0;
+    if (bit) id[p / 8] |= static_cast<std::uint8_t>(0x80 >> (p % 8));
+  }
+  ChainDevice table[2];
+  ASSERT_EQ(identify_devices(table, 2, ir, 13, id, 64), 2);
+  EXPECT_STREQ(table[0].name, "v200");
+  EXPECT_EQ(table[0].ir_capture, 0x19);
+  EXPECT_STREQ(table[1].name, "xcf02s");
+  EXPECT_EQ(table[1].ir_capture, 0x01);
+  EXPECT_EQ(identify_devices(table, 1, ir, 13, id, 64), 1) << "stops at the capacity";
+  EXPECT_EQ(identify_devices(table, 2, ir, 0, id, 64), 0);
+  EXPECT_EQ(identify_devices(table, 0, ir, 13, id, 64), 0);
+  EXPECT_EQ(identify_devices(table, 2, ir, 4, id, 64), -1)
+      << "a register longer than the measured bits cannot be that part";
+}
+
+}  // namespace
+}  // namespace velnor::testing

@@ -1,0 +1,234 @@
+#include "cables/port_io_installer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bench/board.h"
+#include "platform/platform.h"
+
+namespace velnor {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+constexpr const char* kDriverPath = "C:\\WINDOWS\\system32\\drivers\\giveio.sys";
+
+// Each test stands for one load of the library on its own machine.
+class PortIoInstaller : public ::testing::Test {
+ protected:
+  void load(std::string_view description) {
+    platform::run_unload_list();  // whatever an earlier test left registered
+    bench::install_board(bench::make_board(description));
+    port_io = {0, platform::kNoHandle};
+  }
+  // Leaves the state of a fresh load to whatever test runs next.
+  void TearDown() override { port_io = {0, platform::kNoHandle}; }
+  void unload() { platform::run_unload_list(); }
+  bench::WindowsModel& windows() { return bench::active_board().windows(); }
+  // The calls made since the given count of calls.
+  Calls calls_from(std::size_t first) {
+    const Calls& all = windows().calls();
+    return Calls(all.begin() + static_cast<std::ptrdiff_t>(first), all.end());
+  }
+  const bench::WindowsModel::Service* giveio() { return windows().service("giveio"); }
+};
+
+const Calls kPreamble = {"GetVersionEx -> 2", "getenv SystemRoot -> C:\\WINDOWS",
+                         "CreateFile \\\\.\\giveio -> failed (driver not running)",
+                         "OpenSCManager 0xF003F -> ok"};
+const Calls kStartAndOpen = {"OpenService giveio -> ok", "StartService giveio -> ok",
+                             "CloseServiceHandle giveio -> ok", "CreateFile \\\\.\\giveio -> ok",
+                             "CloseHandle \\\\.\\giveio -> ok"};
+const Calls kStop = {"OpenService giveio -> ok", "ControlService giveio stop -> ok",
+                     "CloseServiceHandle giveio -> ok"};
+const Calls kDelete = {"OpenService giveio -> ok", "DeleteService giveio -> ok",
+                       "CloseServiceHandle giveio -> ok"};
+
+Calls join(std::initializer_list<Calls> parts) {
+  Calls result;
+  for (const Calls& part : parts) result.insert(result.end(), part.begin(), part.end());
+  return result;
+}
+
+TEST_F(PortIoInstaller, OlderPlatformLineNeedsNoDriver) {
+  load("platform=9x;giveio=absent");
+  EXPECT_EQ(enable_port_io(), 1);
+  unload();
+  EXPECT_EQ(windows().calls(), Calls{"GetVersionEx -> 1"});
+  EXPECT_EQ(port_io.port_io_method, 0);
+  EXPECT_EQ(giveio(), nullptr);
+}
+
+TEST_F(PortIoInstaller, FailingVersionQueryCountsAsOlderLine) {
+  load("platform=noversion;giveio=stopped");
+  EXPECT_EQ(enable_port_io(), 1);
+  unload();
+  EXPECT_EQ(windows().calls(), Calls{"GetVersionEx -> failed"});
+  EXPECT_FALSE(giveio()->running);
+}
+
+TEST_F(PortIoInstaller, RunningDriverIsUsedAndLeftAlone) {
+  load("platform=nt;giveio=running");
+  EXPECT_EQ(enable_port_io(), 2);
+  unload();
+  EXPECT_EQ(windows().calls(),
+            (Calls{"GetVersionEx -> 2", "getenv SystemRoot -> C:\\WINDOWS",
+                   "CreateFile \\\\.\\giveio -> ok", "CloseHandle \\\\.\\giveio -> ok"}));
+  EXPECT_EQ(port_io.port_io_method, 2);
+  EXPECT_TRUE(giveio()->running);
+}
+
+TEST_F(PortIoInstaller, StoppedServiceIsStartedAndStoppedAtUnload) {
+  load("platform=nt;giveio=stopped");
+  EXPECT_EQ(enable_port_io(), 3);
+  EXPECT_TRUE(giveio()->running);
+  EXPECT_EQ(windows().open_handle_count(), 1u);  // the manager stays open until the unload
+  unload();
+  EXPECT_EQ(windows().calls(),
+            join({kPreamble, kStartAndOpen, kStop, {"CloseServiceHandle manager -> ok"}}));
+  ASSERT_NE(giveio(), nullptr);
+  EXPECT_FALSE(giveio()->running);
+  EXPECT_EQ(windows().open_handle_count(), 0u);
+  EXPECT_EQ(port_io.scm_handle, platform::kNoHandle);
+}
+
+TEST_F(PortIoInstaller, AbsentServiceIsInstalledAndRemovedAtUnload) {
+  load("platform=nt;giveio=absent;driverfile=missing;localdriver=present");
+  EXPECT_EQ(enable_port_io(), 4);
+  const bench::WindowsModel::Service* created = giveio();
+  ASSERT_NE(created, nullptr);
+  EXPECT_EQ(created->display_name, "giveio");
+  EXPECT_EQ(created->type, 1u);
+  EXPECT_EQ(created->start, 3u);
+  EXPECT_EQ(created->error_control, 1u);
+  EXPECT_EQ(created->binary_path, kDriverPath);
+  EXPECT_TRUE(created->running);
+  unload();
+  const Calls install = {
+      "OpenService giveio -> failed (not found)",
+      "CopyFile giveio.sys -> C:\\WINDOWS/system32/drivers/giveio.sys -> ok",
+      "GetFullPathName C:\\WINDOWS/system32/drivers/giveio.sys -> " + std::string(kDriverPath),
+      "CreateService giveio -> ok", "CloseServiceHandle giveio -> ok"};
+  EXPECT_EQ(windows().calls(), join({kPreamble,
+                                     install,
+                                     kStartAndOpen,
+                                     kStop,
+                                     kDelete,
+                                     {"CloseServiceHandle manager -> ok"}}));
+  EXPECT_EQ(giveio(), nullptr);
+  EXPECT_TRUE(windows().file_exists(kDriverPath));
+  EXPECT_EQ(windows().open_handle_count(), 0u);
+}
+
+TEST_F(PortIoInstaller, DriverFileInPlaceIsUsedUnchanged) {
+  load("platform=nt;giveio=absent;driverfile=installed;localdriver=present");
+  EXPECT_EQ(enable_port_io(), 4);
+  EXPECT_EQ(windows().calls()[5],
+            "CopyFile giveio.sys -> C:\\WINDOWS/system32/drivers/giveio.sys -> failed (exists)");
+  unload();
+  EXPECT_EQ(giveio(), nullptr);
+}
+
+TEST_F(PortIoInstaller, DriverPathFollowsSystemRoot) {
+  load("platform=nt;giveio=absent;driverfile=missing;localdriver=present;systemroot=D:\\WINNT");
+  EXPECT_EQ(enable_port_io(), 4);
+  EXPECT_EQ(giveio()->binary_path, "D:\\WINNT\\system32\\drivers\\giveio.sys");
+  EXPECT_TRUE(windows().file_exists("D:\\WINNT\\system32\\drivers\\giveio.sys"));
+  unload();
+}
+
+TEST_F(PortIoInstaller, SecondEnableAfterInstallKeepsTheCleanUp) {
+  load("platform=nt;giveio=absent;driverfile=missing;localdriver=present");
+  ASSERT_EQ(enable_port_io(), 4);
+  const std::size_t first = windows().calls().size();
+  EXPECT_EQ(enable_port_io(), 2);
+  EXPECT_EQ(port_io.port_io_method, 4);
+  unload();
+  const Calls second = {"GetVersionEx -> 2", "getenv SystemRoot -> C:\\WINDOWS",
+                        "CreateFile \\\\.\\giveio -> ok", "CloseHandle \\\\.\\giveio -> ok"};
+  EXPECT_EQ(calls_from(first),
+            join({second, kStop, kDelete, {"CloseServiceHandle manager -> ok"}}));
+  EXPECT_EQ(giveio(), nullptr);
+}
+
+TEST_F(PortIoInstaller, UserWithoutRightsCannotStartTheDriver) {
+  load("platform=nt;rights=user;giveio=stopped;driverfile=installed;localdriver=present");
+  EXPECT_EQ(enable_port_io(), 0);
+  unload();
+  const Calls expected = {
+      "GetVersionEx -> 2",
+      "getenv SystemRoot -> C:\\WINDOWS",
+      "CreateFile \\\\.\\giveio -> failed (driver not running)",
+      "OpenSCManager 0xF003F -> failed (access denied)",
+      "CopyFile giveio.sys -> C:\\WINDOWS/system32/drivers/giveio.sys -> failed (exists)",
+      "OpenSCManager 0xF003F -> failed (access denied)"};
+  EXPECT_EQ(windows().calls(), expected);
+  EXPECT_FALSE(giveio()->running);
+  EXPECT_EQ(windows().open_handle_count(), 0u);
+}
+
+TEST_F(PortIoInstaller, UserWithoutRightsUsesRunningDriver) {
+  load("platform=nt;rights=user;giveio=running");
+  EXPECT_EQ(enable_port_io(), 2);
+  unload();
+  EXPECT_TRUE(giveio()->running);
+  EXPECT_EQ(windows().calls().size(), 4u);
+}
+
+TEST_F(PortIoInstaller, ServiceThatCannotStartStaysForALaterCall) {
+  load("platform=nt;giveio=absent;driverfile=missing;localdriver=missing");
+  EXPECT_EQ(enable_port_io(), 0);
+  ASSERT_NE(giveio(), nullptr);
+  EXPECT_FALSE(giveio()->running);
+  EXPECT_EQ(windows().calls().back(), "CloseServiceHandle giveio -> ok");
+  EXPECT_EQ(port_io.port_io_method, 0);
+
+  // Nothing was registered for the unload: the manager is never closed.
+  std::size_t first = windows().calls().size();
+  unload();
+  EXPECT_EQ(calls_from(first), Calls{});
+  EXPECT_EQ(windows().open_handle_count(), 1u);
+
+  EXPECT_EQ(enable_port_io(), 0);
+  EXPECT_EQ(
+      calls_from(first),
+      (Calls{
+          "GetVersionEx -> 2", "getenv SystemRoot -> C:\\WINDOWS",
+          "CreateFile \\\\.\\giveio -> failed (driver not running)", "OpenService giveio -> ok",
+          "StartService giveio -> failed (no driver file)", "CloseServiceHandle giveio -> ok",
+          "CopyFile giveio.sys -> C:\\WINDOWS/system32/drivers/giveio.sys -> failed "
+          "(no source)",
+          "GetFullPathName C:\\WINDOWS/system32/drivers/giveio.sys -> " + std::string(kDriverPath),
+          "CreateService giveio -> failed (exists)"}));
+
+  windows().add_file(kDriverPath);
+  EXPECT_EQ(enable_port_io(), 3);
+  first = windows().calls().size();
+  unload();
+  EXPECT_EQ(calls_from(first), join({kStop, {"CloseServiceHandle manager -> ok"}}));
+  ASSERT_NE(giveio(), nullptr);  // started by method 3, so only stopped
+  EXPECT_EQ(windows().open_handle_count(), 0u);
+}
+
+TEST_F(PortIoInstaller, PortAccessOnNtNeedsTheGrant) {
+  load("platform=nt;giveio=running");
+  EXPECT_TRUE(bench::active_board().violations().empty());
+  platform::port_read(0x379);
+  EXPECT_EQ(bench::active_board().violations().size(), 1u);
+
+  load("platform=nt;giveio=stopped");
+  ASSERT_EQ(enable_port_io(), 3);
+  platform::port_read(0x379);
+  EXPECT_TRUE(bench::active_board().violations().empty());
+  unload();
+
+  load("platform=9x");
+  platform::port_read(0x379);
+  EXPECT_TRUE(bench::active_board().violations().empty());
+}
+
+}  // namespace
+}  // namespace velnor
