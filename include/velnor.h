@@ -28,18 +28,18 @@ extern "C" {
 
 /* Result words. */
 #define VELNOR_OK 0x00000000u
-#define VELNOR_ERR_DRIVER 0x80000000u          /* no cable of that kind */
-#define VELNOR_ERR_PROBE 0x40000000u           /* cable not open or not found */
+#define VELNOR_ERR_DRIVER 0x80000000u /* no cable of that kind */
+#define VELNOR_ERR_PROBE 0x40000000u  /* cable not open or not found */
 #define VELNOR_ERR_JTAG 0x20000000u
-#define VELNOR_ERR_FILE 0x10000000u            /* bitstream cannot be read */
-#define VELNOR_BUSY 0x08000000u                /* an operation is still running */
-#define VELNOR_ERR_NO_TARGET 0x00800000u       /* device not found on the chain */
-#define VELNOR_ERR_POWER_DOWN 0x00400000u      /* no target supply sensed */
-#define VELNOR_ERR_FORMAT 0x00008000u          /* source given without a count */
+#define VELNOR_ERR_FILE 0x10000000u       /* bitstream cannot be read */
+#define VELNOR_BUSY 0x08000000u           /* an operation is still running */
+#define VELNOR_ERR_NO_TARGET 0x00800000u  /* device not found on the chain */
+#define VELNOR_ERR_POWER_DOWN 0x00400000u /* no target supply sensed */
+#define VELNOR_ERR_FORMAT 0x00008000u     /* source given without a count */
 #define VELNOR_ERR_DEVICE_MISMATCH 0x00000008u
 #define VELNOR_ERR_SHUTDOWN_A 0x00000004u
 #define VELNOR_ERR_SHUTDOWN_B 0x00000002u
-#define VELNOR_ERR_CRC 0x00000001u             /* configuration not accepted */
+#define VELNOR_ERR_CRC 0x00000001u /* configuration not accepted */
 
 /* Cable selector: kind in bits 31..16, unit in bits 15..0 (USB device
  * number, or printer-port I/O base with 0 meaning 0x378). 0 tries USB

@@ -41,7 +41,7 @@ namespace velnor::bench {
 
 namespace {
 
-struct DeviceSpec {
+struct ChainEntry {
   bool known = true;
   Part part = Part::Xc2s200;
   std::uint32_t version = 0;
@@ -50,14 +50,14 @@ struct DeviceSpec {
   std::uint32_t ir_capture = 0x01;
 };
 
-struct PortSpec {
+struct PortEntry {
   std::uint16_t base;
   PrinterPort::Attached attached;
 };
 
 struct Description {
-  std::vector<DeviceSpec> chain{{true, Part::Xcf02s, 0xD}, {true, Part::Xc2s200, 0x0}};
-  std::vector<PortSpec> ports{{0x378, PrinterPort::Attached::XilinxCable}};
+  std::vector<ChainEntry> chain{{true, Part::Xcf02s, 0xD}, {true, Part::Xc2s200, 0x0}};
+  std::vector<PortEntry> ports{{0x378, PrinterPort::Attached::XilinxCable}};
   bool powered = true;
   std::optional<bool> tdo_stuck;
   std::optional<std::size_t> open_after;
@@ -135,7 +135,7 @@ bool pick(std::string_view key, std::string_view value,
   return false;
 }
 
-bool parse_device(std::string_view text, DeviceSpec* spec, std::string* error) {
+bool parse_device(std::string_view text, ChainEntry* entry, std::string* error) {
   if (text.substr(0, 6) == "other:") {
     const std::vector<std::string_view> fields = split(text.substr(6), ':');
     std::uint64_t idcode = 0;
@@ -155,19 +155,19 @@ bool parse_device(std::string_view text, DeviceSpec* spec, std::string* error) {
       *error = "capture wider than the IR in " + quoted(text);
       return false;
     }
-    spec->known = false;
-    spec->idcode = static_cast<std::uint32_t>(idcode);
-    spec->ir_length = ir_length;
-    spec->ir_capture = static_cast<std::uint32_t>(capture);
+    entry->known = false;
+    entry->idcode = static_cast<std::uint32_t>(idcode);
+    entry->ir_length = ir_length;
+    entry->ir_capture = static_cast<std::uint32_t>(capture);
     return true;
   }
   const std::size_t slash = text.find('/');
-  if (!part_from_name(std::string(text.substr(0, slash)), &spec->part)) {
+  if (!part_from_name(std::string(text.substr(0, slash)), &entry->part)) {
     *error = "unknown device " + quoted(text.substr(0, slash));
     return false;
   }
-  spec->known = true;
-  spec->version = 0;
+  entry->known = true;
+  entry->version = 0;
   if (slash != std::string_view::npos) {
     const std::string_view version = text.substr(slash + 1);
     std::uint64_t nibble = 0;
@@ -175,7 +175,7 @@ bool parse_device(std::string_view text, DeviceSpec* spec, std::string* error) {
       *error = "bad version in " + quoted(text) + " (want /vN, N one hex digit)";
       return false;
     }
-    spec->version = static_cast<std::uint32_t>(nibble);
+    entry->version = static_cast<std::uint32_t>(nibble);
   }
   return true;
 }
@@ -185,17 +185,17 @@ bool parse_chain(std::string_view value, Description* d, std::string* error) {
   if (value.empty()) return true;
   for (std::string_view item : split(value, ',')) {
     item = trim(item);
-    DeviceSpec spec;
+    ChainEntry entry;
     if (item.empty()) {
       *error = "empty device in chain";
       return false;
     }
-    if (!parse_device(item, &spec, error)) return false;
-    d->chain.push_back(spec);
+    if (!parse_device(item, &entry, error)) return false;
+    d->chain.push_back(entry);
   }
   if (d->chain.size() > Chain::kMaxDevices) {
-    *error = "chain has " + std::to_string(d->chain.size()) +
-             " devices; the bench takes at most " + std::to_string(Chain::kMaxDevices);
+    *error = "chain has " + std::to_string(d->chain.size()) + " devices; the bench takes at most " +
+             std::to_string(Chain::kMaxDevices);
     return false;
   }
   return true;
@@ -214,7 +214,7 @@ bool parse_ports(std::string_view value, Description* d, std::string* error) {
       *error = "bad port base " + quoted(base_text);
       return false;
     }
-    PortSpec port{static_cast<std::uint16_t>(base), PrinterPort::Attached::XilinxCable};
+    PortEntry port{static_cast<std::uint16_t>(base), PrinterPort::Attached::XilinxCable};
     if (colon != std::string_view::npos) {
       const std::string_view attached = item.substr(colon + 1);
       if (!pick<PrinterPort::Attached>("lpt " + std::string(base_text), attached,
@@ -225,7 +225,7 @@ bool parse_ports(std::string_view value, Description* d, std::string* error) {
         return false;
       }
     }
-    for (const PortSpec& other : d->ports) {
+    for (const PortEntry& other : d->ports) {
       if (port.base <= other.base + 2 && other.base <= port.base + 2) {
         char text[64];
         std::snprintf(text, sizeof text, "ports at 0x%X and 0x%X overlap", other.base, port.base);
@@ -274,8 +274,7 @@ bool parse_faults(std::string_view value, Description* d, std::string* error) {
   return true;
 }
 
-bool parse_item(std::string_view key, std::string_view value, Description* d,
-                std::string* error) {
+bool parse_item(std::string_view key, std::string_view value, Description* d, std::string* error) {
   using Line = WindowsModel::PlatformLine;
   using Service = WindowsModel::ServiceState;
   WindowsModel::Config& w = d->windows;
@@ -292,19 +291,18 @@ bool parse_item(std::string_view key, std::string_view value, Description* d,
     return pick(key, value, {{"admin", true}, {"user", false}}, &w.administrator, error);
   }
   if (key == "giveio") {
-    return pick(key, value,
-                {{"running", Service::Running},
-                 {"stopped", Service::Stopped},
-                 {"absent", Service::Absent}},
-                &w.giveio, error);
+    return pick(
+        key, value,
+        {{"running", Service::Running}, {"stopped", Service::Stopped}, {"absent", Service::Absent}},
+        &w.giveio, error);
   }
   if (key == "driverfile") {
-    return pick(key, value, {{"installed", true}, {"missing", false}},
-                &w.driver_in_drivers_folder, error);
+    return pick(key, value, {{"installed", true}, {"missing", false}}, &w.driver_in_drivers_folder,
+                error);
   }
   if (key == "localdriver") {
-    return pick(key, value, {{"present", true}, {"missing", false}},
-                &w.driver_in_current_folder, error);
+    return pick(key, value, {{"present", true}, {"missing", false}}, &w.driver_in_current_folder,
+                error);
   }
   if (key == "systemroot") {
     w.system_root = std::string(value);
@@ -348,9 +346,7 @@ bool parse_description(std::string_view text, Description* d, std::string* error
 
 }  // namespace
 
-Board::Board(const WindowsModel::Config& windows) : windows_(windows) {
-  chain_.set_trace(&trace_);
-}
+Board::Board(const WindowsModel::Config& windows) : windows_(windows) { chain_.set_trace(&trace_); }
 
 std::unique_ptr<Board> Board::parse(std::string_view description, std::string* error) {
   Description d;
@@ -361,15 +357,16 @@ std::unique_ptr<Board> Board::parse(std::string_view description, std::string* e
   }
   std::unique_ptr<Board> board(new Board(d.windows));
   board->set_target_powered(d.powered);
-  for (const DeviceSpec& spec : d.chain) {
-    board->chain_.add(spec.known ? make_part(spec.part, spec.version)
-                                 : make_generic_device(spec.idcode, spec.ir_length,
-                                                       spec.ir_capture));
+  for (const ChainEntry& entry : d.chain) {
+    board->chain_.add(entry.known
+                          ? make_part(entry.part, entry.version)
+                          : make_generic_device(entry.idcode, entry.ir_length, entry.ir_capture));
   }
   board->chain_.set_tdo_stuck(d.tdo_stuck);
   board->chain_.set_open_after(d.open_after);
-  for (const PortSpec& port : d.ports) {
-    board->ports_.push_back(std::make_unique<PrinterPort>(port.base, port.attached, &board->chain_));
+  for (const PortEntry& port : d.ports) {
+    board->ports_.push_back(
+        std::make_unique<PrinterPort>(port.base, port.attached, &board->chain_));
   }
   board->clock_.set_real_time(d.real_time);
   board->trace_.enable(d.trace);
@@ -445,8 +442,8 @@ Handle Board::open_device(const char* name, std::uint32_t access, std::uint32_t 
 
 void Board::close_device(Handle device) { windows_.close_device(device); }
 
-bool Board::device_control(Handle, std::uint32_t, const void*, std::uint32_t, void*,
-                           std::uint32_t, std::uint32_t*) {
+bool Board::device_control(Handle, std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
+                           std::uint32_t*) {
   return false;
 }
 

@@ -51,7 +51,6 @@ Device::Device(std::string name, std::uint32_t idcode, int ir_length, std::uint3
   if (ir_length < 2 || ir_length > 32) {
     throw std::invalid_argument("instruction register length must be 2..32");
   }
-  ir_capture_ &= static_cast<std::uint32_t>(low_mask(ir_length));
   // The parts' own decoding joins in at power_on_reset, once they exist.
   instruction_ = idcode_instruction_;
   selected_ = Device::select_register(instruction_);

@@ -17,8 +17,7 @@ class Spartan2Device : public Device {
   static constexpr std::uint32_t kIdcode = 0x09;
   static constexpr std::uint32_t kUsercode = 0x08;
 
-  Spartan2Device(const char* name, std::uint32_t idcode)
-      : Device(name, idcode, 5, 0x01, kIdcode) {}
+  Spartan2Device(const char* name, std::uint32_t idcode) : Device(name, idcode, 5, 0x01, kIdcode) {}
 
  protected:
   DataRegister* select_register(std::uint32_t instruction) override {

@@ -22,9 +22,9 @@ constexpr std::uint8_t kBusy = 0x80;        // BUSY pin, inverted by the port
 
 // Status register bits from pin levels.
 std::uint8_t status_from_pins(bool error, bool select, bool paper_end, bool ack, bool busy) {
-  return static_cast<std::uint8_t>(kUnusedBits | (error ? kPowerSense : 0) |
-                                   (select ? kTdo : 0) | (paper_end ? kPaperEnd : 0) |
-                                   (ack ? kAck : 0) | (busy ? 0 : kBusy));
+  return static_cast<std::uint8_t>(kUnusedBits | (error ? kPowerSense : 0) | (select ? kTdo : 0) |
+                                   (paper_end ? kPaperEnd : 0) | (ack ? kAck : 0) |
+                                   (busy ? 0 : kBusy));
 }
 
 }  // namespace

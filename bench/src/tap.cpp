@@ -27,10 +27,10 @@ constexpr TapState kNext[16][2] = {
 };
 
 constexpr const char* kNames[16] = {
-    "Test-Logic-Reset", "Run-Test/Idle", "Select-DR-Scan", "Capture-DR",
-    "Shift-DR",         "Exit1-DR",      "Pause-DR",       "Exit2-DR",
-    "Update-DR",        "Select-IR-Scan", "Capture-IR",    "Shift-IR",
-    "Exit1-IR",         "Pause-IR",      "Exit2-IR",       "Update-IR",
+    "Test-Logic-Reset", "Run-Test/Idle",  "Select-DR-Scan", "Capture-DR",
+    "Shift-DR",         "Exit1-DR",       "Pause-DR",       "Exit2-DR",
+    "Update-DR",        "Select-IR-Scan", "Capture-IR",     "Shift-IR",
+    "Exit1-IR",         "Pause-IR",       "Exit2-IR",       "Update-IR",
 };
 
 }  // namespace

@@ -42,8 +42,8 @@ const std::vector<TraceEntry>& Trace::entries() const { return entries_; }
 
 namespace {
 
-std::vector<std::uint8_t> port_values(const std::vector<TraceEntry>& entries,
-                                      TraceEntry::Kind kind, std::uint16_t port) {
+std::vector<std::uint8_t> port_values(const std::vector<TraceEntry>& entries, TraceEntry::Kind kind,
+                                      std::uint16_t port) {
   std::vector<std::uint8_t> values;
   for (const TraceEntry& entry : entries) {
     if (entry.kind == kind && entry.port == port) values.push_back(entry.value);

@@ -16,7 +16,7 @@ struct ParallelCableWiring {
   std::uint8_t enable;      // held high in every value written: drives the cable's buffers
   std::uint8_t detect_out;  // drives the cable's detect loop
   // Status register (read).
-  std::uint8_t power;       // target supply sensed
+  std::uint8_t power;  // target supply sensed
   std::uint8_t tdo;
   std::uint8_t detect_in;           // the loop, as driven
   std::uint8_t detect_in_inverted;  // the loop on BUSY, which the port inverts

@@ -23,9 +23,8 @@ std::int32_t usb_open(std::uint32_t unit, std::uint32_t /*rate*/, char* descript
   diagnostic("Setup EZ-USB Firmware\n");
   char device_name[32];
   std::snprintf(device_name, sizeof device_name, "\\\\.\\ezusb-%d", static_cast<int>(unit));
-  const platform::Handle device =
-      platform::open_device(device_name, platform::kGenericWrite, platform::kFileShareWrite,
-                            platform::kOpenExisting, 0);
+  const platform::Handle device = platform::open_device(
+      device_name, platform::kGenericWrite, platform::kFileShareWrite, platform::kOpenExisting, 0);
   // Without the firmware download a device found here cannot be used yet.
   if (device != platform::kNoHandle) platform::close_device(device);
   diagnostic("\nCan't found EZ-USB\n");

@@ -35,7 +35,8 @@ VELNOR_API uint32_t VELNOR_CALL velnor_init(uint32_t cable_selector) {
     if (velnor_init(kAutoUsb) == VELNOR_OK) return VELNOR_OK;
     return velnor_init(kAutoParallel);
   }
-  const CableOps* ops = cable_ops_named(cable_identifier(cable_selector >> VELNOR_CABLE_KIND_SHIFT));
+  const CableOps* ops =
+      cable_ops_named(cable_identifier(cable_selector >> VELNOR_CABLE_KIND_SHIFT));
   if (ops == nullptr) return VELNOR_ERR_DRIVER;
   library.cable = *ops;
   library.reverse_tdo = 1;

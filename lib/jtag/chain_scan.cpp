@@ -56,9 +56,9 @@ std::uint32_t assemble_lsb_first(const std::uint8_t* bits, std::int32_t position
 
 }  // namespace
 
-std::int32_t identify_devices(ChainDevice* table, std::int32_t capacity, const std::uint8_t* ir_bits,
-                              std::int32_t ir_bit_count, const std::uint8_t* id_bits,
-                              std::int32_t id_bit_count) {
+std::int32_t identify_devices(ChainDevice* table, std::int32_t capacity,
+                              const std::uint8_t* ir_bits, std::int32_t ir_bit_count,
+                              const std::uint8_t* id_bits, std::int32_t id_bit_count) {
   if (ir_bit_count < 1 || id_bit_count < 1 || capacity < 1) return 0;
   std::int32_t count = 0;
   std::int32_t id_position = 0;
@@ -91,11 +91,11 @@ std::int32_t identify_devices(ChainDevice* table, std::int32_t capacity, const s
 // | 2    | 2, 2            | 0   | 1/1, 0/0 | Select-DR, Select-IR; Capture-IR, Shift-IR |
 // | 3    | 64              | 0   | 0 / 0 | read the captured IRs, fill with zeros  |
 // | 4    | 1 each, <= 64   | 1   | 0     | zeros before the first one: IR length L |
-// | 5    | 1; 2; 2         | 1;0;0 | 1; 1/1; 0/0 | Exit1-IR; Update-IR (all BYPASS), Select-DR; Capture-DR, Shift-DR |
-// | 6    | 1 each, <= 64   | 1   | 0     | zeros before the first one: device count |
-// | 7    | 1; 6            | 0   | 1; 1/0 | Exit1-DR; Test-Logic-Reset (IDCODE), Run-Test/Idle |
-// | 9    | 1; 2            | 0   | 1; 0/0 | Select-DR; Capture-DR, Shift-DR         |
-// | 10   | 32 per device   | 0   | 0 / 1 | read the IDCODEs, end in Exit1-DR       |
+// | 5    | 1; 2; 2         | 1;0;0 | 1; 1/1; 0/0 | Exit1-IR; Update-IR (all BYPASS), Select-DR;
+// Capture-DR, Shift-DR | | 6    | 1 each, <= 64   | 1   | 0     | zeros before the first one:
+// device count | | 7    | 1; 6            | 0   | 1; 1/0 | Exit1-DR; Test-Logic-Reset (IDCODE),
+// Run-Test/Idle | | 9    | 1; 2            | 0   | 1; 0/0 | Select-DR; Capture-DR, Shift-DR | | 10
+// | 32 per device   | 0   | 0 / 1 | read the IDCODEs, end in Exit1-DR       |
 bool scan_chain() {
   std::uint8_t ir_capture[kIrScanBits / 8];
   std::uint8_t idcodes[kChainCapacity * 4];

@@ -8,9 +8,9 @@
 namespace velnor {
 
 struct ChainDevice {
-  const char* name;        // row name of device_types, null when not identified
-  std::uint32_t idcode;    // as read, version nibble included
-  std::int32_t ir_length;  // from the matching row
+  const char* name;         // row name of device_types, null when not identified
+  std::uint32_t idcode;     // as read, version nibble included
+  std::int32_t ir_length;   // from the matching row
   std::uint8_t ir_capture;  // low 8 bits of what the instruction register captured
 };
 
@@ -26,9 +26,9 @@ bool scan_chain();
 // Fills table entries from the captured IR stream and the IDCODE stream (both
 // most significant bit first); returns the number filled, or -1 when a device
 // matches no row.
-std::int32_t identify_devices(ChainDevice* table, std::int32_t capacity, const std::uint8_t* ir_bits,
-                              std::int32_t ir_bit_count, const std::uint8_t* id_bits,
-                              std::int32_t id_bit_count);
+std::int32_t identify_devices(ChainDevice* table, std::int32_t capacity,
+                              const std::uint8_t* ir_bits, std::int32_t ir_bit_count,
+                              const std::uint8_t* id_bits, std::int32_t id_bit_count);
 // Fills chain_position for the device and returns its IDCODE; 0 and no
 // change when there is no such device.
 std::uint32_t select_device(std::int32_t index);

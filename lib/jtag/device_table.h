@@ -6,7 +6,7 @@
 namespace velnor {
 
 struct DeviceType {
-  const char* name;    // short part name; null ends the table
+  const char* name;      // short part name; null ends the table
   std::uint32_t idcode;  // without the version nibble (compare with IDCODE & 0x0FFFFFFF)
   std::int32_t ir_length;
 };

@@ -54,8 +54,8 @@ std::uint32_t tap_idle(std::int32_t clocks) {
 // |-----|------------------------------|-----------|-------------------------------------|
 // | 1   | 2                            | 1 / 1     | Idle/Update -> Select-DR -> Select-IR |
 // | 2   | 2                            | 0 / 0     | -> Capture-IR -> Shift-IR           |
-// | 3   | lead + length + trail        | 0 / 1     | ones, instruction LSB first, ones; last bit -> Exit1-IR |
-// | 4   | 1                            | 1         | -> Update-IR                        |
+// | 3   | lead + length + trail        | 0 / 1     | ones, instruction LSB first, ones; last bit ->
+// Exit1-IR | | 4   | 1                            | 1         | -> Update-IR |
 std::uint32_t shift_ir(std::uint32_t instruction, std::int32_t ir_length) {
   const ChainPosition& at = chain_position;
   const std::int32_t total = at.ir_lead + ir_length + at.ir_trail;

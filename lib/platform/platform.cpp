@@ -5,9 +5,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 #include <thread>
-#include <iterator>
 
 #include "platform/backend.h"
 

@@ -58,13 +58,13 @@ struct ServiceDefinition {
   const char* binary_path;
 };
 
-Handle open_sc_manager(std::uint32_t access);                        // OpenSCManagerA(NULL, NULL, access)
+Handle open_sc_manager(std::uint32_t access);  // OpenSCManagerA(NULL, NULL, access)
 Handle open_service(Handle manager, const char* name, std::uint32_t access);  // OpenServiceA
-Handle create_service(Handle manager, const ServiceDefinition& definition);  // CreateServiceA
-bool start_service(Handle service);                                  // StartServiceA(service, 0, NULL)
-bool control_service(Handle service, std::uint32_t control);         // ControlService
-bool delete_service(Handle service);                                 // DeleteService
-void close_service_handle(Handle handle);                            // CloseServiceHandle
+Handle create_service(Handle manager, const ServiceDefinition& definition);   // CreateServiceA
+bool start_service(Handle service);                           // StartServiceA(service, 0, NULL)
+bool control_service(Handle service, std::uint32_t control);  // ControlService
+bool delete_service(Handle service);                          // DeleteService
+void close_service_handle(Handle handle);                     // CloseServiceHandle
 
 // --- Devices (CreateFileA, CloseHandle, DeviceIoControl) --------------------
 constexpr std::uint32_t kGenericRead = 0x80000000;

@@ -49,8 +49,8 @@ TEST_F(ChainScanTest, EverySpartanTwoAloneOnTheChain) {
     const char* name;
     std::uint32_t idcode;
   } kParts[] = {
-      {"xc2s15/v1", "2s15", 0x10608093}, {"xc2s30/v2", "2s30", 0x2060C093},
-      {"xc2s50/v3", "2s50", 0x30610093}, {"xc2s100/v4", "v100", 0x40614093},
+      {"xc2s15/v1", "2s15", 0x10608093},  {"xc2s30/v2", "2s30", 0x2060C093},
+      {"xc2s50/v3", "2s50", 0x30610093},  {"xc2s100/v4", "v100", 0x40614093},
       {"xc2s150/va", "v150", 0xA0618093}, {"xc2s200/vf", "v200", 0xF061C093},
   };
   for (const auto& part : kParts) {

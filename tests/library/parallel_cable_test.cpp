@@ -1,10 +1,11 @@
 // The parallel cable as the printer port sees it: exact register traffic.
+#include "cables/parallel_cable.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "bench_fixture.h"
-#include "cables/parallel_cable.h"
 #include "core/library_state.h"
 #include "velnor.h"
 

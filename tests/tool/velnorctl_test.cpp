@@ -25,7 +25,8 @@ ToolRun velnorctl(const std::string& board, const std::string& arguments) {
   if (pipe == nullptr) return run;
   std::array<char, 512> chunk;
   std::size_t got;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) run.output.append(chunk.data(), got);
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+    run.output.append(chunk.data(), got);
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
@@ -44,8 +45,8 @@ TEST(Velnorctl, ScansTheDefaultBoardThroughTheParallelCable) {
 TEST(Velnorctl, AutomaticCableTriesUsbFirst) {
   const ToolRun run = velnorctl("chain=xc2s50", "");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output.rfind("Setup EZ-USB Firmware\n\nCan't found EZ-USB\n1 device on the chain", 0),
-            0u)
+  EXPECT_EQ(
+      run.output.rfind("Setup EZ-USB Firmware\n\nCan't found EZ-USB\n1 device on the chain", 0), 0u)
       << run.output;
 }
 

@@ -53,7 +53,7 @@ class Board {
  private:
   explicit Board(const WindowsModel::Config& windows);
   PrinterPort* decoding(std::uint16_t port);  // the port whose registers cover the address
-  bool port_io_granted(std::uint16_t port);    // records a violation when not
+  bool port_io_granted(std::uint16_t port);   // records a violation when not
   Chain chain_;
   Trace trace_;
   VirtualClock clock_;

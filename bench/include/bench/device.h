@@ -106,8 +106,15 @@ class Device {
 
 // The parts the bench knows. Version is the IDCODE's top nibble.
 enum class Part {
-  Xc2s15, Xc2s30, Xc2s50, Xc2s100, Xc2s150, Xc2s200,
-  Xcf01s, Xcf02s, Xcf04s,
+  Xc2s15,
+  Xc2s30,
+  Xc2s50,
+  Xc2s100,
+  Xc2s150,
+  Xc2s200,
+  Xcf01s,
+  Xcf02s,
+  Xcf04s,
 };
 std::unique_ptr<Device> make_part(Part part, std::uint32_t version);
 // A part the library does not know: any IDCODE, IR length and capture value.

@@ -14,12 +14,12 @@ namespace velnor::bench {
 struct TraceEntry {
   enum class Kind : std::uint8_t { PortWrite, PortRead, Clock };
   Kind kind;
-  std::uint16_t port = 0;   // PortWrite, PortRead
-  std::uint8_t value = 0;   // PortWrite, PortRead
-  bool tms = false;         // Clock: levels sampled at the rising edge
+  std::uint16_t port = 0;  // PortWrite, PortRead
+  std::uint8_t value = 0;  // PortWrite, PortRead
+  bool tms = false;        // Clock: levels sampled at the rising edge
   bool tdi = false;
-  bool tdo = false;         // Clock: TDO presented before the rising edge
-  std::uint64_t states = 0; // Clock: TAP state after the edge, 4 bits per device, device 0 lowest
+  bool tdo = false;          // Clock: TDO presented before the rising edge
+  std::uint64_t states = 0;  // Clock: TAP state after the edge, 4 bits per device, device 0 lowest
   TapState state(int device) const;
 };
 
