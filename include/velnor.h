@@ -54,10 +54,10 @@ extern "C" {
 /* Bit 31 of a count word asks for the operation to run on a worker thread. */
 #define VELNOR_COUNT_BACKGROUND 0x80000000u
 
-/* jmem_access modes. */
+/* jmem_access modes: 0 writes, 3 verifies, any other value reads. */
 #define VELNOR_JMEM_WRITE 0
 #define VELNOR_JMEM_READ 1
-#define VELNOR_JMEM_VERIFY 2
+#define VELNOR_JMEM_VERIFY 3
 
 VELNOR_API uint32_t VELNOR_CALL velnor_init(uint32_t cable_selector);
 VELNOR_API uint32_t VELNOR_CALL velnor_free(void);
@@ -70,7 +70,9 @@ VELNOR_API uint32_t VELNOR_CALL velnor_shutdown(void);
 VELNOR_API uint32_t VELNOR_CALL velnor_config(const void* source, int32_t* count);
 VELNOR_API uint32_t VELNOR_CALL velnor_spi_xfer(uint8_t channel, const uint8_t* transmit,
                                                 uint8_t* receive, int32_t* count);
-/* Returns 0 on success, 1 on failure. */
+/* Returns 0 when the whole length was processed, 1 at the first verify
+ * mismatch, or the result word of a transfer the library refused (no cable,
+ * an operation still running). */
 VELNOR_API uint32_t VELNOR_CALL jmem_access(uint8_t mode, uint32_t address, uint8_t* buffer,
                                             uint32_t length);
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_read(uint8_t* buffer, uint32_t address,
@@ -95,6 +97,19 @@ VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* device_count);
 /* Copies device `index` of the last scan into *device; returns 1, or 0 when
  * there is no such device. */
 VELNOR_API uint32_t VELNOR_CALL velnor_chain_device(int32_t index, VelnorChainDevice* device);
+
+/* The header fields of a bitstream file. */
+typedef struct VelnorBitFileInfo {
+  char design_name[64];
+  char part_name[64];
+  char date[64];
+  char time[64];
+  uint32_t length; /* configuration data bytes */
+} VelnorBitFileInfo;
+
+/* Reads the header of a bitstream file; VELNOR_ERR_FILE when it cannot be
+ * opened or is not a bitstream file. Touches no cable. */
+VELNOR_API uint32_t VELNOR_CALL velnor_bitfile_info(const char* path, VelnorBitFileInfo* info);
 
 #ifdef __cplusplus
 }

@@ -21,10 +21,19 @@
 //   localdriver=present|missing (giveio.sys in the current folder);
 //   systemroot=TEXT      these fill WindowsModel::Config.
 //   time=virtual|real; trace=on|off.
+//   mode=master|slave|jtag  the Spartan-II mode pins M2..M0: master serial
+//                        000 (CCLK runs: the board's PROM would feed it),
+//                        slave serial 111, boundary scan 101 (CCLK still).
+//   design=memory|loopback|none  what a configured Spartan-II runs behind
+//                        USER1/USER2 (see user_design.h).
+//   usercode=HEX         what USERCODE reads once the Spartan-II is
+//                        configured.
+//   mode, design and usercode apply to every Spartan-II on the chain.
 //
 // Default: chain=xcf02s/vd,xc2s200/v0; lpt=0x378:cable; power=on;
 // platform=nt; rights=admin; giveio=running; driverfile=installed;
-// localdriver=present; systemroot=C:\WINDOWS; time=virtual; trace=off.
+// localdriver=present; systemroot=C:\WINDOWS; time=virtual; trace=off;
+// mode=master; design=memory; usercode=FFFFFFFF.
 #include "bench/board.h"
 
 #include <atomic>
@@ -36,6 +45,8 @@
 #include <optional>
 #include <set>
 #include <utility>
+
+#include "bench/spartan2.h"
 
 namespace velnor::bench {
 
@@ -64,6 +75,9 @@ struct Description {
   WindowsModel::Config windows;
   bool real_time = false;
   bool trace = false;
+  ConfigMode mode = ConfigMode::MasterSerial;
+  DesignKind design = DesignKind::Memory;
+  std::uint32_t usercode = 0xFFFFFFFF;
 };
 
 std::string_view trim(std::string_view text) {
@@ -312,6 +326,29 @@ bool parse_item(std::string_view key, std::string_view value, Description* d, st
     return pick(key, value, {{"virtual", false}, {"real", true}}, &d->real_time, error);
   }
   if (key == "trace") return pick(key, value, {{"on", true}, {"off", false}}, &d->trace, error);
+  if (key == "mode") {
+    return pick(key, value,
+                {{"master", ConfigMode::MasterSerial},
+                 {"slave", ConfigMode::SlaveSerial},
+                 {"jtag", ConfigMode::BoundaryScan}},
+                &d->mode, error);
+  }
+  if (key == "design") {
+    return pick(key, value,
+                {{"memory", DesignKind::Memory},
+                 {"loopback", DesignKind::Loopback},
+                 {"none", DesignKind::None}},
+                &d->design, error);
+  }
+  if (key == "usercode") {
+    std::uint64_t usercode = 0;
+    if (!parse_hex(value, 0xFFFFFFFF, &usercode)) {
+      *error = "bad usercode " + quoted(value) + " (want up to 8 hex digits)";
+      return false;
+    }
+    d->usercode = static_cast<std::uint32_t>(usercode);
+    return true;
+  }
   *error = "unknown key " + quoted(key);
   return false;
 }
@@ -362,6 +399,13 @@ std::unique_ptr<Board> Board::parse(std::string_view description, std::string* e
                           ? make_part(entry.part, entry.version)
                           : make_generic_device(entry.idcode, entry.ir_length, entry.ir_capture));
   }
+  for (std::size_t i = 0; i < board->chain_.size(); ++i) {
+    if (auto* fpga = dynamic_cast<Spartan2*>(&board->chain_.device(i))) {
+      fpga->set_mode(d.mode);
+      fpga->design().set_kind(d.design);
+      fpga->set_usercode(d.usercode);
+    }
+  }
   board->chain_.set_tdo_stuck(d.tdo_stuck);
   board->chain_.set_open_after(d.open_after);
   for (const PortEntry& port : d.ports) {
@@ -381,6 +425,13 @@ WindowsModel& Board::windows() { return windows_; }
 PrinterPort* Board::printer_port(std::uint16_t base) {
   for (auto& port : ports_) {
     if (port->base() == base) return port.get();
+  }
+  return nullptr;
+}
+
+Spartan2* Board::fpga() {
+  for (std::size_t i = 0; i < chain_.size(); ++i) {
+    if (auto* fpga = dynamic_cast<Spartan2*>(&chain_.device(i))) return fpga;
   }
   return nullptr;
 }

@@ -131,6 +131,7 @@ void Device::power_on_reset() {
   ir_shift_ = 0;
   tdo_ = true;
   tdo_enabled_ = false;
+  on_power_on();
   reset();
 }
 
@@ -153,5 +154,7 @@ std::uint32_t Device::capture_ir_value() const { return ir_capture_; }
 void Device::on_clock(TapState, TapState) {}
 
 void Device::on_reset() {}
+
+void Device::on_power_on() {}
 
 }  // namespace velnor::bench

@@ -1,43 +1,16 @@
 // The parts the bench knows. Each family is a Device subclass so that its
 // configuration logic and memory can be added by overriding the register
-// selection, the IR capture and the clock hook.
+// selection, the IR capture and the clock hook; the Spartan-II lives in
+// spartan2.cpp.
 #include <array>
 #include <stdexcept>
 
 #include "bench/device.h"
+#include "bench/spartan2.h"
 
 namespace velnor::bench {
 
 namespace {
-
-// Spartan-II: 5-bit IR. The capture shows the configuration pins in bits
-// 4..2 (PROGRAM, INIT, DONE) above the fixed 01 (BSDL "XXX01").
-class Spartan2Device : public Device {
- public:
-  static constexpr std::uint32_t kIdcode = 0x09;
-  static constexpr std::uint32_t kUsercode = 0x08;
-
-  Spartan2Device(const char* name, std::uint32_t idcode) : Device(name, idcode, 5, 0x01, kIdcode) {}
-
- protected:
-  DataRegister* select_register(std::uint32_t instruction) override {
-    if (instruction == kUsercode) return &usercode_;
-    return Device::select_register(instruction);
-  }
-
-  std::uint32_t capture_ir_value() const override {
-    return 0x01 | (done_ ? 0x04u : 0u) | (init_ ? 0x08u : 0u) | (program_ ? 0x10u : 0u);
-  }
-
- private:
-  // An unconfigured, powered part: DONE held low, INIT released high,
-  // PROGRAM pulled high.
-  bool done_ = false;
-  bool init_ = true;
-  bool program_ = true;
-  // Unconfigured, the user code reads all ones.
-  ShiftRegister usercode_{32, 0xFFFFFFFF};
-};
 
 // XCF01S/02S/04S Platform Flash: 8-bit IR. Capture bits: 7..6 erase/program
 // error, 5 erase/program ready, 4 ISC mode, 3 read protection, 2..0 = 001.
@@ -81,7 +54,7 @@ std::unique_ptr<Device> make_part(Part part, std::uint32_t version) {
   for (const PartInfo& info : kParts) {
     if (info.part != part) continue;
     const std::uint32_t idcode = (version << 28) | info.idcode;
-    if (info.fpga) return std::make_unique<Spartan2Device>(info.name, idcode);
+    if (info.fpga) return std::make_unique<Spartan2>(part, info.name, idcode);
     return std::make_unique<XcfDevice>(info.name, idcode);
   }
   throw std::invalid_argument("unknown part");

@@ -3,8 +3,12 @@
 #include <cstring>
 
 #include "cables/cable_ops.h"
+#include "core/configuration.h"
+#include "core/fpga.h"
 #include "core/library_state.h"
+#include "core/user_channel.h"
 #include "core/worker_slot.h"
+#include "jtag/bitfile.h"
 #include "jtag/chain_scan.h"
 #include "velnor.h"
 
@@ -22,6 +26,9 @@ constexpr std::uint32_t kCableRate = 115200;
 extern "C" {
 
 VELNOR_API uint32_t VELNOR_CALL velnor_free(void) {
+  // Closing the cable under a running worker would pull it from under its
+  // shifts: wait for the operation to finish (its result stays for the gate).
+  wait_for_operation();
   if (library.cable_open) {
     library.cable.close();
     library.cable_open = 0;
@@ -50,6 +57,27 @@ VELNOR_API uint32_t VELNOR_CALL velnor_init(uint32_t cable_selector) {
 
 VELNOR_API uint32_t VELNOR_CALL velnor_check_daisychain(void) { return is_daisychain() ? 1 : 0; }
 
+VELNOR_API uint32_t VELNOR_CALL velnor_get_status(uint32_t* idcode, uint32_t* status,
+                                                  uint32_t* usercode) {
+  return get_status(idcode, status, usercode);
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_shutdown(void) { return shutdown(); }
+
+VELNOR_API uint32_t VELNOR_CALL velnor_config(const void* source, int32_t* count) {
+  return configure(source, count);
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_spi_xfer(uint8_t channel, const uint8_t* transmit,
+                                                uint8_t* receive, int32_t* count) {
+  return spi_xfer(channel, transmit, receive, count);
+}
+
+VELNOR_API uint32_t VELNOR_CALL jmem_access(uint8_t mode, uint32_t address, uint8_t* buffer,
+                                            uint32_t length) {
+  return memory_access(mode, address, buffer, length);
+}
+
 VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* count) {
   const std::uint32_t gate = worker_gate();
   if (gate != VELNOR_OK) return gate;
@@ -68,6 +96,20 @@ VELNOR_API uint32_t VELNOR_CALL velnor_chain_device(int32_t index, VelnorChainDe
   device->ir_length = entry.ir_length;
   device->ir_capture = entry.ir_capture;
   return 1;
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_bitfile_info(const char* path, VelnorBitFileInfo* info) {
+  if (path == nullptr || info == nullptr) return VELNOR_ERR_FILE;
+  BitFile* file = bitfile_open(path);
+  if (file == nullptr) return VELNOR_ERR_FILE;
+  static_assert(sizeof info->design_name == kBitFileTextSize);
+  std::memcpy(info->design_name, file->design_name, kBitFileTextSize);
+  std::memcpy(info->part_name, file->part_name, kBitFileTextSize);
+  std::memcpy(info->date, file->date, kBitFileTextSize);
+  std::memcpy(info->time, file->time, kBitFileTextSize);
+  info->length = file->length;
+  bitfile_close(file);
+  return VELNOR_OK;
 }
 
 }  // extern "C"

@@ -35,6 +35,12 @@ std::uint32_t start_operation(std::int32_t requested_state, std::int32_t* count,
   return worker_gate();
 }
 
+void wait_for_operation() {
+  while (library.worker_state.load(std::memory_order_acquire) > WORKER_DONE) {
+    platform::sleep_ms(10);
+  }
+}
+
 void mark_operation_running() {
   library.worker_state.store(WORKER_RUNNING, std::memory_order_release);
 }

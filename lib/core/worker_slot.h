@@ -20,6 +20,10 @@ std::uint32_t worker_gate();
 std::uint32_t start_operation(std::int32_t requested_state, std::int32_t* count,
                               void (*operation)());
 
+// Returns once no operation is running in the slot (a finished one's result
+// stays for the gate).
+void wait_for_operation();
+
 // For the operation: it has passed its preliminary steps.
 void mark_operation_running();
 // For the operation: stores its result and frees the slot for the gate.

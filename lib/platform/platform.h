@@ -40,6 +40,13 @@ bool copy_file(const char* from, const char* to, bool fail_if_exists);
 // length, or 0 on failure or when it does not fit.
 std::size_t full_path_name(const char* path, char* out, std::size_t out_size);
 
+// --- Reading files (CreateFileA with no sharing, ReadFile, CloseHandle) ----
+// A file open here is refused to other openers until it is closed.
+Handle open_file_for_reading(const char* path);
+// Bytes read, 0 at the end of the file or on failure.
+std::size_t read_file(Handle file, void* buffer, std::size_t count);
+void close_file(Handle file);
+
 // --- Service control manager ------------------------------------------------
 constexpr std::uint32_t kScManagerAllAccess = 0xF003F;
 constexpr std::uint32_t kServiceAllAccess = 0xF01FF;

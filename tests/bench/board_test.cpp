@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bench/jtag_driver.h"
+#include "bench/spartan2.h"
 
 namespace velnor::bench {
 namespace {
@@ -144,6 +145,10 @@ TEST(BoardParse, BadDescriptionsNameTheCulprit) {
       {"time=fast", "unknown value 'fast' for time"},
       {"trace=yes", "unknown value 'yes' for trace"},
       {"default;power=on", "item 'default' is not key=value"},
+      {"mode=parallel", "unknown value 'parallel' for mode"},
+      {"design=uart", "unknown value 'uart' for design"},
+      {"usercode=123456789", "bad usercode '123456789' (want up to 8 hex digits)"},
+      {"usercode=12g4", "bad usercode '12g4' (want up to 8 hex digits)"},
   };
   for (const auto& [description, expected] : cases) {
     std::string error;
@@ -151,6 +156,31 @@ TEST(BoardParse, BadDescriptionsNameTheCulprit) {
     EXPECT_EQ(error, expected) << description;
   }
   EXPECT_EQ(Board::parse("power=maybe", nullptr), nullptr);
+}
+
+TEST(BoardParse, SpartanKeysApplyToEveryFpga) {
+  {
+    auto board = make_board("default");
+    Spartan2* fpga = board->fpga();
+    ASSERT_EQ(fpga, &board->chain().device(1));
+    EXPECT_EQ(fpga->mode(), ConfigMode::MasterSerial);
+    EXPECT_EQ(fpga->design().kind(), DesignKind::Memory);
+    EXPECT_EQ(fpga->usercode(), 0xFFFFFFFFu);
+    EXPECT_EQ(fpga->part(), Part::Xc2s200);
+  }
+  auto board = make_board("chain=xcf01s,xc2s30,xc2s15;mode=jtag;design=loopback;usercode=0xCafe");
+  ASSERT_EQ(board->fpga(), &board->chain().device(1));  // the first FPGA from TDO
+  for (std::size_t i : {1u, 2u}) {
+    auto& fpga = dynamic_cast<Spartan2&>(board->chain().device(i));
+    EXPECT_EQ(fpga.mode(), ConfigMode::BoundaryScan);
+    EXPECT_EQ(fpga.design().kind(), DesignKind::Loopback);
+    EXPECT_EQ(fpga.usercode(), 0xCAFEu);
+    // The mode pins show in the status word.
+    EXPECT_EQ(fpga.status_word() & 0x1C00, 0x1400u);
+  }
+  EXPECT_EQ(make_board("mode=slave")->fpga()->status_word() & 0x1C00, 0x1C00u);
+  EXPECT_EQ(make_board("design=none")->fpga()->design().kind(), DesignKind::None);
+  EXPECT_EQ(make_board("chain=xcf01s,other:0x12345093:6")->fpga(), nullptr);
 }
 
 TEST(BoardParse, AtMostSixteenDevices) {

@@ -22,7 +22,41 @@ bench::Board& install_board(const std::string& description) {
 }
 
 bench::Board& BenchTest::board_for(const std::string& description) {
+  library.fpga_index = -1;
+  library.prom_index = -1;
+  library.open_channel = -1;
+  library.loaded_channel = -1;
   return install_board(description);
+}
+
+namespace {
+std::vector<ShiftCall> shift_log;
+CableOps recorded_cable;
+
+std::int32_t recording_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t bit_count,
+                             int tms, int tms_last) {
+  ShiftCall call{bit_count, tms, tms_last, {}, tdo != nullptr, 0};
+  if (tdi != nullptr) call.tdi.assign(tdi, tdi + (bit_count + 7) / 8);
+  // The count word is the caller's, alive while the operation runs.
+  if (library.worker_state.load() == WORKER_RUNNING && library.operation.count != nullptr) {
+    call.count_word = *library.operation.count;
+  }
+  shift_log.push_back(std::move(call));
+  return recorded_cable.shift(tdi, tdo, bit_count, tms, tms_last);
+}
+}  // namespace
+
+std::vector<ShiftCall>& record_shifts() {
+  if (library.cable.shift != recording_shift) {
+    recorded_cable = library.cable;
+    library.cable.shift = recording_shift;
+  }
+  shift_log.clear();
+  return shift_log;
+}
+
+void stop_recording_shifts() {
+  if (library.cable.shift == recording_shift) library.cable.shift = recorded_cable.shift;
 }
 
 void BenchTest::open_parallel_cable() {
@@ -31,6 +65,7 @@ void BenchTest::open_parallel_cable() {
 }
 
 void BenchTest::TearDown() {
+  stop_recording_shifts();
   velnor_free();
   worker_gate();  // collects a result left in the slot
   EXPECT_EQ(bench::active_board().violations(), std::vector<std::string>{});

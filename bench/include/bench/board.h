@@ -18,6 +18,8 @@
 
 namespace velnor::bench {
 
+class Spartan2;
+
 class Board {
  public:
   // Null with a one-line reason in error when the description is wrong.
@@ -31,6 +33,8 @@ class Board {
   VirtualClock& clock();
   WindowsModel& windows();
   PrinterPort* printer_port(std::uint16_t base);  // null when no port there
+  // The Spartan-II nearest TDO; null when the chain has none.
+  Spartan2* fpga();
 
   void set_target_powered(bool powered);
   bool target_powered() const;

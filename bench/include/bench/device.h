@@ -84,6 +84,9 @@ class Device {
   virtual void on_clock(TapState before, TapState after);
   // Entering Test-Logic-Reset (and at power-on).
   virtual void on_reset();
+  // Power returning: everything the supply kept alive starts afresh. Called
+  // before the reset that power-on also performs.
+  virtual void on_power_on();
   std::uint32_t bypass_instruction() const;
 
  private:

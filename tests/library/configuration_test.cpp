@@ -1,0 +1,318 @@
+// Configuring the FPGA from files and memory, inline and on the worker
+// thread, with devices on either side of it.
+#include "core/configuration.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "bench/bitstream.h"
+#include "bench_fixture.h"
+#include "core/fpga.h"
+#include "core/library_state.h"
+#include "jtag/tap.h"
+#include "temp_file.h"
+#include "velnor.h"
+
+namespace velnor::testing {
+namespace {
+
+using bench::BitstreamOptions;
+using bench::Board;
+using bench::Part;
+
+std::vector<std::uint8_t> bitstream(Part part, BitstreamOptions options = {}) {
+  options.part = part;
+  return bench::make_bitstream(options);
+}
+
+std::vector<std::uint8_t> bit_file(const std::vector<std::uint8_t>& data) {
+  return bench::make_bit_file(data, bench::BitFileFields{});
+}
+
+std::uint32_t status_word() {
+  std::uint32_t status = 0;
+  EXPECT_EQ(velnor_get_status(nullptr, &status, nullptr), VELNOR_OK);
+  return status;
+}
+
+class ConfigurationTest : public BenchTest {
+ protected:
+  Board& opened(const std::string& description) {
+    Board& board = board_for(description);
+    open_parallel_cable();
+    return board;
+  }
+};
+
+TEST_F(ConfigurationTest, FromAFileOnTheCallersThread) {
+  opened("default");
+  TempFile file(bit_file(bitstream(Part::Xc2s200)));
+  std::int32_t count = 0;
+  EXPECT_EQ(velnor_config(file.path(), &count), VELNOR_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(status_word() & (STATUS_DONE | STATUS_CRC_ERROR), STATUS_DONE);
+  EXPECT_EQ(library.worker_state.load(), WORKER_IDLE);
+}
+
+TEST_F(ConfigurationTest, FromMemoryWithoutTouchingAFile) {
+  opened("chain=xc2s15");
+  std::vector<std::uint8_t> data = bitstream(Part::Xc2s15);
+  std::int32_t count = static_cast<std::int32_t>(data.size());
+  EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(status_word() & STATUS_DONE, STATUS_DONE);
+}
+
+TEST_F(ConfigurationTest, EveryPartWithDevicesOnEitherSide) {
+  const struct {
+    const char* chain;
+    Part part;
+    std::int32_t u;
+  } kBoards[] = {
+      {"chain=xc2s30", Part::Xc2s30, 0},
+      {"chain=xcf02s,xc2s50", Part::Xc2s50, 0},
+      {"chain=xc2s100,xcf02s", Part::Xc2s100, 1},
+      {"chain=xcf01s,xc2s150,xcf02s,xcf04s", Part::Xc2s150, 2},
+      {"chain=xc2s200,xcf04s,xcf04s", Part::Xc2s200, 2},
+  };
+  for (const auto& board : kBoards) {
+    opened(board.chain);
+    std::vector<std::uint8_t> data = bitstream(board.part);
+    std::int32_t count = static_cast<std::int32_t>(data.size());
+    EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_OK) << board.chain;
+    EXPECT_EQ(chain_position.bypass_bits, board.u);
+    EXPECT_EQ(status_word() & (STATUS_DONE | STATUS_CRC_ERROR), STATUS_DONE) << board.chain;
+  }
+}
+
+TEST_F(ConfigurationTest, OneDeviceOnTheTdiSideGets31BitsBeforeAndOneAfter) {
+  opened("chain=xc2s50,xcf02s");
+  std::vector<std::uint8_t> data = bitstream(Part::Xc2s50);
+  std::int32_t count = static_cast<std::int32_t>(data.size());
+  ASSERT_EQ(check_target(), VELNOR_OK);
+  std::vector<ShiftCall>& calls = record_shifts();
+  ASSERT_EQ(velnor_config(data.data(), &count), VELNOR_OK);
+  std::size_t first_piece = 0;
+  while (first_piece < calls.size() && calls[first_piece].bit_count != 8 * 4096) ++first_piece;
+  ASSERT_LT(first_piece, calls.size());
+  EXPECT_EQ(calls[first_piece - 1].bit_count, 31u);
+  std::size_t last_piece = first_piece;
+  while (calls[last_piece].bit_count != 8u * (data.size() % 4096)) ++last_piece;
+  // The last piece stays in Shift-DR; one zero bit then leaves it.
+  EXPECT_EQ(calls[last_piece].tms_last, 0);
+  EXPECT_EQ(calls[last_piece + 1].bit_count, 1u);
+  EXPECT_EQ(calls[last_piece + 1].tms_last, 1);
+  EXPECT_TRUE(calls[last_piece + 1].tdi.empty());
+}
+
+// 8192 bytes of filler: not a bitstream, so the FPGA refuses it, but the
+// pieces show how the scan is cut.
+TEST_F(ConfigurationTest, AnExactMultipleOfThePieceMarksOnlyTheFinalPieceLast) {
+  opened("chain=xc2s50");
+  std::vector<std::uint8_t> data(8192, 0xFF);
+  std::int32_t count = 8192;
+  ASSERT_EQ(check_target(), VELNOR_OK);
+  std::vector<ShiftCall>& calls = record_shifts();
+  EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_ERR_CRC);
+  std::vector<const ShiftCall*> pieces;
+  for (const ShiftCall& call : calls) {
+    if (call.bit_count == 8 * 4096) pieces.push_back(&call);
+  }
+  ASSERT_EQ(pieces.size(), 2u);
+  EXPECT_EQ(pieces[0]->tms_last, 0);
+  EXPECT_EQ(pieces[0]->count_word, 8192);
+  EXPECT_EQ(pieces[1]->tms_last, 1);
+  EXPECT_EQ(pieces[1]->count_word, 4096);
+  EXPECT_EQ(count, 0);
+}
+
+TEST_F(ConfigurationTest, OnTheWorkerThreadTheCountFallsInWholePieces) {
+  opened("default");
+  std::vector<std::uint8_t> data = bitstream(Part::Xc2s200);
+  TempFile file(bit_file(data));
+  std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND);
+  ASSERT_EQ(velnor_config(file.path(), &count), VELNOR_BUSY);
+  const auto total = static_cast<std::int32_t>(data.size());
+  std::uint32_t result;
+  std::int32_t dummy = 0;
+  while ((result = velnor_config(nullptr, &dummy)) == VELNOR_BUSY) {
+    const std::int32_t seen = count;
+    EXPECT_TRUE(seen == total || (total - seen) % 4096 == 0 || seen == 0) << seen;
+  }
+  EXPECT_EQ(result, VELNOR_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(velnor_config(nullptr, &dummy), VELNOR_OK) << "the result is delivered once";
+  EXPECT_EQ(status_word() & STATUS_DONE, STATUS_DONE);
+}
+
+TEST_F(ConfigurationTest, FailuresBeforeTheDataPhaseReturnDirectly) {
+  opened("default");
+  std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND);
+  EXPECT_EQ(velnor_config("/nonexistent/design.bit", &count), VELNOR_ERR_FILE);
+  EXPECT_EQ(library.worker_state.load(), WORKER_IDLE);
+  EXPECT_EQ(velnor_config("design.bit", nullptr), VELNOR_ERR_FORMAT);
+  std::int32_t zero = 0;
+  EXPECT_EQ(velnor_config(nullptr, &zero), VELNOR_OK) << "a null source reports the slot";
+}
+
+TEST_F(ConfigurationTest, MemoryThatDoesNotStartWithDummyBytesIsAFileName) {
+  opened("default");
+  const char name[] = "/nonexistent/x.bit";
+  std::int32_t count = sizeof name;
+  EXPECT_EQ(velnor_config(name, &count), VELNOR_ERR_FILE);
+  const std::uint8_t unterminated[4] = {'a', 'b', 'c', 'd'};
+  count = 4;
+  EXPECT_EQ(velnor_config(unterminated, &count), VELNOR_ERR_FILE)
+      << "a name must end within the count";
+}
+
+TEST_F(ConfigurationTest, BrokenFilesAndBitstreams) {
+  opened("chain=xc2s15");
+  std::vector<std::uint8_t> good = bit_file(bitstream(Part::Xc2s15));
+
+  std::vector<std::uint8_t> truncated(good.begin(), good.end() - 3000);
+  TempFile truncated_file(truncated);
+  std::int32_t count = 0;
+  EXPECT_EQ(velnor_config(truncated_file.path(), &count), VELNOR_ERR_FILE | VELNOR_ERR_CRC);
+
+  std::vector<std::uint8_t> bad_key = good;
+  bad_key[13] = 'x';
+  TempFile bad_key_file(bad_key);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(velnor_config(bad_key_file.path(), &count), VELNOR_ERR_FILE);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Unknown header ID 78 found\n");
+
+  TempFile empty_data(bit_file({}));
+  EXPECT_EQ(velnor_config(empty_data.path(), &count), VELNOR_ERR_CRC);
+
+  for (BitstreamOptions options :
+       {BitstreamOptions{.wrong_first_crc = true}, BitstreamOptions{.extra_frames = 1},
+        BitstreamOptions{.extra_frames = -1}, BitstreamOptions{.write_to_missing_register = true},
+        BitstreamOptions{.wrong_frame_length = true}}) {
+    std::vector<std::uint8_t> data = bitstream(Part::Xc2s15, options);
+    count = static_cast<std::int32_t>(data.size());
+    EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_ERR_CRC);
+    EXPECT_EQ(status_word() & STATUS_DONE, 0u);
+  }
+  std::vector<std::uint8_t> wrong_part = bitstream(Part::Xc2s30);
+  count = static_cast<std::int32_t>(wrong_part.size());
+  EXPECT_EQ(velnor_config(wrong_part.data(), &count), VELNOR_ERR_CRC);
+}
+
+TEST_F(ConfigurationTest, AConfiguredFpgaIsShutDownFirst) {
+  opened("chain=xcf02s,xc2s100");
+  std::vector<std::uint8_t> first = bitstream(Part::Xc2s100);
+  std::vector<std::uint8_t> second = bitstream(Part::Xc2s100, BitstreamOptions{.seed = 7});
+  std::int32_t count = static_cast<std::int32_t>(first.size());
+  ASSERT_EQ(velnor_config(first.data(), &count), VELNOR_OK);
+  std::vector<ShiftCall>& calls = record_shifts();
+  count = static_cast<std::int32_t>(second.size());
+  EXPECT_EQ(velnor_config(second.data(), &count), VELNOR_OK);
+  std::size_t shutdown_words = 0;
+  for (const ShiftCall& call : calls) shutdown_words += call.bit_count == 288;
+  EXPECT_EQ(shutdown_words, 1u);
+  EXPECT_EQ(status_word() & STATUS_DONE, STATUS_DONE);
+}
+
+TEST_F(ConfigurationTest, StartupClockAndModePins) {
+  std::vector<std::uint8_t> cclk =
+      bitstream(Part::Xc2s15, BitstreamOptions{.startup_clock = bench::StartupClock::Cclk});
+  opened("chain=xc2s15;mode=master");
+  std::int32_t count = static_cast<std::int32_t>(cclk.size());
+  EXPECT_EQ(velnor_config(cclk.data(), &count), VELNOR_OK) << "CCLK runs in master-serial mode";
+  opened("chain=xc2s15;mode=slave");
+  count = static_cast<std::int32_t>(cclk.size());
+  EXPECT_EQ(velnor_config(cclk.data(), &count), VELNOR_ERR_CRC) << "CCLK stands still";
+  std::vector<std::uint8_t> jtag = bitstream(Part::Xc2s15);
+  count = static_cast<std::int32_t>(jtag.size());
+  EXPECT_EQ(velnor_config(jtag.data(), &count), VELNOR_OK);
+}
+
+TEST_F(ConfigurationTest, ADeadChainIsAStatusReadError) {
+  Board& board = opened("default");
+  ASSERT_EQ(check_target(), VELNOR_OK);
+  board.set_target_powered(false);
+  std::vector<std::uint8_t> data = bitstream(Part::Xc2s200);
+  std::int32_t count = static_cast<std::int32_t>(data.size());
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_ERR_CRC);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "status read error\n");
+}
+
+// The vendor's own bitstreams for real boards, where the shared data is
+// at hand.
+class RealBitstreamTest : public ConfigurationTest {
+ protected:
+  std::string path(const char* relative) {
+    const std::string full =
+        std::string(VELNOR_REALDATA_DIR) + "/HattonLe_XessCorp-Tools-CD/Examples/" + relative;
+    if (!std::filesystem::exists(full)) return "";
+    return full;
+  }
+};
+
+TEST_F(RealBitstreamTest, ConfigureTheirPartsAndFailWithAFlippedBit) {
+  const struct {
+    const char* file;
+    const char* chain;
+  } kFiles[] = {
+      {"XSA/50/test_board/test_board.bit", "chain=xc2s50"},
+      {"XSA/100/test_board/test_board.bit", "chain=xcf02s,xc2s100"},
+      {"XSA/100/fintf_jtag/fintf_jtag.bit", "chain=xc2s100;mode=slave"},
+      {"XSA/200/test_board/test_board.bit", "chain=xc2s200,xcf04s"},
+  };
+  int found = 0;
+  for (const auto& real : kFiles) {
+    const std::string file = path(real.file);
+    if (file.empty()) continue;
+    ++found;
+    opened(real.chain);
+    std::int32_t count = 0;
+    EXPECT_EQ(velnor_config(file.c_str(), &count), VELNOR_OK) << real.file;
+    EXPECT_EQ(status_word() & (STATUS_DONE | STATUS_CRC_ERROR), STATUS_DONE);
+  }
+  if (found == 0) GTEST_SKIP() << "no real bitstreams at " << VELNOR_REALDATA_DIR;
+}
+
+// A real device checks its CRC over every register write, so a single
+// flipped bit anywhere between the sync word and the final CRC check fails.
+TEST_F(RealBitstreamTest, AnySingleFlippedBitIsRefused) {
+  const std::string file = path("XSA/50/test_board/test_board.bit");
+  if (file.empty()) GTEST_SKIP();
+  std::vector<std::uint8_t> data;
+  {
+    std::FILE* stream = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(stream, nullptr);
+    std::uint8_t byte;
+    while (std::fread(&byte, 1, 1, stream) == 1) data.push_back(byte);
+    std::fclose(stream);
+  }
+  VelnorBitFileInfo info;
+  ASSERT_EQ(velnor_bitfile_info(file.c_str(), &info), VELNOR_OK);
+  data.erase(data.begin(), data.end() - info.length);
+  ASSERT_EQ(data[0], 0xFF);
+  opened("chain=xc2s50");
+  // From the sync word to the last CRC word; the trailing zero words are
+  // fillers a device ignores.
+  const std::size_t first = 4 * 8, last = data.size() - 4 * 5;
+  for (std::size_t step = 0; step < 12; ++step) {
+    const std::size_t bit = (first * 8 + step * 37 + step * (last - first) * 8 / 12);
+    std::vector<std::uint8_t> flipped = data;
+    flipped[bit / 8] ^= static_cast<std::uint8_t>(0x80 >> (bit % 8));
+    std::int32_t count = static_cast<std::int32_t>(flipped.size());
+    EXPECT_EQ(velnor_config(flipped.data(), &count), VELNOR_ERR_CRC) << "bit " << bit;
+  }
+}
+
+TEST_F(RealBitstreamTest, SpartanTwoEIsRefused) {
+  const std::string file = path("XSB/300e/test_board/test_board.bit");
+  if (file.empty()) GTEST_SKIP();
+  opened("chain=xc2s200");
+  std::int32_t count = 0;
+  EXPECT_EQ(velnor_config(file.c_str(), &count), VELNOR_ERR_CRC);
+}
+
+}  // namespace
+}  // namespace velnor::testing

@@ -1,0 +1,170 @@
+// Finding the FPGA, reading it, shutting it down: every result word the
+// target check can give, reached on a virtual board.
+#include "core/fpga.h"
+
+#include <gtest/gtest.h>
+
+#include "bench/bitstream.h"
+#include "bench_fixture.h"
+#include "core/library_state.h"
+#include "jtag/chain_scan.h"
+#include "jtag/tap.h"
+#include "velnor.h"
+
+namespace velnor::testing {
+namespace {
+
+using bench::Board;
+
+class FpgaTest : public BenchTest {
+ protected:
+  Board& opened(const std::string& description) {
+    Board& board = board_for(description);
+    open_parallel_cable();
+    return board;
+  }
+  // Configures the FPGA of the open board from a generated bitstream.
+  void configure(bench::Part part) {
+    bench::BitstreamOptions options;
+    options.part = part;
+    std::vector<std::uint8_t> data = bench::make_bitstream(options);
+    std::int32_t count = static_cast<std::int32_t>(data.size());
+    ASSERT_EQ(velnor_config(data.data(), &count), VELNOR_OK);
+  }
+};
+
+TEST_F(FpgaTest, TheCheckSelectsTheFirstSupportedFpgaPastOtherParts) {
+  opened("chain=xcf02s,xc2s50");
+  EXPECT_EQ(check_target(), VELNOR_OK);
+  EXPECT_EQ(library.fpga_index, 1);
+  EXPECT_EQ(chain_position.dr_lead, 1);
+  EXPECT_EQ(chain_position.bypass_bits, 0);
+  EXPECT_EQ(library.open_channel, 0);
+
+  opened("chain=xc2s30,xcf04s,xc2s200");
+  EXPECT_EQ(check_target(), VELNOR_OK);
+  EXPECT_EQ(library.fpga_index, 0);
+  EXPECT_EQ(chain_position.bypass_bits, 2);
+}
+
+TEST_F(FpgaTest, ChainsWithoutASupportedFpgaHaveNoTarget) {
+  for (const char* description :
+       {"chain=xcf02s,xcf04s", "chain=", "chain=xcf02s,other:0x12345093:6", "fault=tdo0",
+        "chain=other:0x21428093:6"}) {
+    opened(description);
+    EXPECT_EQ(check_target(), VELNOR_ERR_NO_TARGET) << description;
+    EXPECT_EQ(library.fpga_index, -1) << description;
+  }
+}
+
+TEST_F(FpgaTest, AnyVersionNibbleIsAcceptedWhenTheCodeReadsBackTheSame) {
+  opened("chain=xc2s100/v7");
+  std::uint32_t idcode = 0;
+  EXPECT_EQ(velnor_get_status(&idcode, nullptr, nullptr), VELNOR_OK);
+  EXPECT_EQ(idcode, 0x70614093u);
+}
+
+TEST_F(FpgaTest, PowerIsSensedOnlyWhileTheFpgaIsUnknown) {
+  Board& board = opened("power=off");
+  EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_ERR_POWER_DOWN);
+  EXPECT_EQ(board.trace().clock_count(), 0u);
+  board.set_target_powered(true);
+  EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_OK);
+  EXPECT_EQ(library.fpga_index, 1);
+
+  // Unplugged now: the remembered index skips both the sense and the scan,
+  // and a dead chain reads all ones.
+  board.set_target_powered(false);
+  board.trace().clear();
+  std::uint32_t idcode = 0, status = 0;
+  EXPECT_EQ(velnor_get_status(&idcode, &status, nullptr), VELNOR_OK);
+  EXPECT_EQ(idcode, 0xFFFFFFFFu);
+  EXPECT_EQ(status, 0xFFFFFFFFu);
+  EXPECT_EQ(board.trace().entries().front().kind, bench::TraceEntry::Kind::PortWrite)
+      << "no power sense before the first clock";
+}
+
+TEST_F(FpgaTest, TheRememberedIndexSurvivesClosingTheCable) {
+  Board& board = opened("default");
+  ASSERT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_OK);
+  velnor_free();
+  EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_ERR_PROBE);
+  open_parallel_cable();
+  board.trace().clear();
+  EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_OK);
+  EXPECT_EQ(board.trace().clock_count(), 0u) << "reselected without a scan";
+  EXPECT_EQ(chain_position.index, 1);
+}
+
+TEST_F(FpgaTest, StatusOfAnUnconfiguredThenConfiguredThenShutDownFpga) {
+  opened("chain=xc2s50;usercode=0x12345678");
+  std::uint32_t idcode = 0, status = 0, usercode = 0;
+  ASSERT_EQ(velnor_get_status(&idcode, &status, &usercode), VELNOR_OK);
+  EXPECT_EQ(idcode, 0x00610093u);
+  EXPECT_EQ(status & (STATUS_DONE | STATUS_CRC_ERROR | STATUS_UPPER_HALF), 0u);
+
+  configure(bench::Part::Xc2s50);
+  ASSERT_EQ(velnor_get_status(&idcode, &status, &usercode), VELNOR_OK);
+  EXPECT_EQ(status & STATUS_DONE, STATUS_DONE);
+  EXPECT_EQ(status & (STATUS_CRC_ERROR | STATUS_UPPER_HALF), 0u);
+  EXPECT_EQ(usercode, 0x12345678u);
+
+  EXPECT_EQ(velnor_shutdown(), VELNOR_OK);
+  ASSERT_EQ(velnor_get_status(nullptr, &status, nullptr), VELNOR_OK);
+  EXPECT_EQ(status & STATUS_DONE, 0u);
+  EXPECT_EQ(library.loaded_channel, -1);
+}
+
+TEST_F(FpgaTest, StatusReadsWorkWithDevicesOnBothSides) {
+  opened("chain=xcf01s,xc2s150,xcf02s,xcf04s");
+  configure(bench::Part::Xc2s150);
+  std::uint32_t status = 0;
+  ASSERT_EQ(velnor_get_status(nullptr, &status, nullptr), VELNOR_OK);
+  EXPECT_EQ(status & (STATUS_DONE | STATUS_CRC_ERROR | STATUS_UPPER_HALF), STATUS_DONE);
+  EXPECT_EQ(velnor_shutdown(), VELNOR_OK);
+  ASSERT_EQ(velnor_get_status(nullptr, &status, nullptr), VELNOR_OK);
+  EXPECT_EQ(status & STATUS_DONE, 0u);
+}
+
+TEST_F(FpgaTest, ThreeNullPointersOnlyCheckTheTarget) {
+  Board& board = opened("chain=xc2s200");
+  ASSERT_EQ(check_target(), VELNOR_OK);
+  board.trace().clear();
+  EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_OK);
+  EXPECT_EQ(board.trace().clock_count(), 0u);
+}
+
+TEST_F(FpgaTest, AlignmentPutsOneZeroWordAheadWhenDevicesSitOnTheTdiSide) {
+  opened("chain=xc2s200,xcf02s");
+  ASSERT_EQ(check_target(), VELNOR_OK);
+  ASSERT_EQ(chain_position.bypass_bits, 1);
+  tap_reset(6);
+  shift_ir(CFG_IN, FPGA_IR_LENGTH);
+  const std::uint8_t words[8] = {0x28, 0x00, 0xE0, 0x01, 0, 0, 0, 0};
+  std::vector<ShiftCall>& calls = record_shifts();
+  write_cfg_in(words, 8);
+  ASSERT_EQ(calls.size(), 6u);
+  EXPECT_EQ(calls[2].bit_count, 31u) << "(32 - u) zeros after entering Shift-DR";
+  EXPECT_EQ(calls[3].bit_count, 64u);
+  EXPECT_EQ(calls[3].tms_last, 0);
+  EXPECT_EQ(calls[4].bit_count, 1u) << "u zeros push the data into the FPGA";
+  EXPECT_EQ(calls[4].tms_last, 1);
+}
+
+TEST_F(FpgaTest, BusyWhileAnOperationRuns) {
+  opened("default");
+  library.worker_state.store(WORKER_RUNNING);
+  EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_BUSY);
+  EXPECT_EQ(velnor_shutdown(), VELNOR_BUSY);
+  library.worker_state.store(WORKER_IDLE);
+}
+
+TEST(WordFromTdo, BitKIsTheKthBitReceived) {
+  const std::uint8_t received[4] = {0x80, 0x00, 0x00, 0x01};
+  EXPECT_EQ(word_from_tdo(received), 0x80000001u);
+  const std::uint8_t idcode[4] = {0xC9, 0x00, 0x86, 0x00};  // 0x00610093 as shifted out
+  EXPECT_EQ(word_from_tdo(idcode), 0x00610093u);
+}
+
+}  // namespace
+}  // namespace velnor::testing
