@@ -2,9 +2,11 @@
 // the shared library loaded by name.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "velnor.h"
@@ -70,6 +72,80 @@ TEST(Velnorctl, RejectsBadArguments) {
   EXPECT_EQ(velnorctl("default", "--cable lpt:0x10000").status, 2);
   EXPECT_EQ(velnorctl("default", "--cable serial").status, 2);
   EXPECT_EQ(velnorctl("default", "frobnicate").status, 2);
+  EXPECT_EQ(velnorctl("default", "config").status, 2);
+  EXPECT_EQ(velnorctl("default", "spi 3 00").status, 2);
+  EXPECT_EQ(velnorctl("default", "spi 1 0").status, 2);
+  EXPECT_EQ(velnorctl("default", "mem erase 0 1").status, 2);
+  EXPECT_EQ(velnorctl("default", "mem write 0x10 zz").status, 2);
+  const ToolRun run = velnorctl("default", "status mem read 0 0");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.output.rfind("velnorctl: bad length '0'\n", 0), 0u) << "nothing ran";
+}
+
+// A bitstream made for the board, in a file of the test's own.
+class WithBitstream : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = ::testing::TempDir() + "velnorctl_" + std::to_string(getpid()) + ".bit";
+    const std::string command =
+        std::string(VELNOR_BITGEN_PATH) + " xc2s200 " + path_ + " > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  void TearDown() override { std::remove(path_.c_str()); }
+  std::string path_;
+};
+
+TEST_F(WithBitstream, ConfiguresReadsWritesAndShutsDown) {
+  const ToolRun run = velnorctl(
+      "default", "--cable lpt config " + path_ +
+                     " status mem write 0x12340 0102A5FF mem read 0x12340 4 mem verify 0x12340 "
+                     "0102A5FF shutdown status");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output,
+            "file " + path_ +
+                "\n"
+                "  design  " +
+                path_.substr(path_.rfind('/') + 1, path_.size() - path_.rfind('/') - 5) +
+                ".ncd\n"
+                "  part    2s200fg256\n"
+                "  date    2026/12/08 00:00:00\n"
+                "  length  166980 bytes\n"
+                "configured\n"
+                "IDCODE    0x0061C093\n"
+                "status    0x00006300  DONE=1 INIT=1 CRC_ERROR=0 MODE=000\n"
+                "USERCODE  0xFFFFFFFF\n"
+                "wrote 4 bytes at 0x00012340\n"
+                "0x00012340: 01 02 A5 FF\n"
+                "verified 4 bytes at 0x00012340\n"
+                "shut down\n"
+                "IDCODE    0x0061C093\n"
+                "status    0x000020C0  DONE=0 INIT=1 CRC_ERROR=0 MODE=000\n"
+                "USERCODE  0xFFFFFFFF\n");
+}
+
+TEST_F(WithBitstream, UserChannelAndFailures) {
+  ToolRun run = velnorctl("chain=xcf02s,xc2s200;design=loopback",
+                          "--cable lpt config " + path_ + " spi 1 0102 spi 2 77");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("sent     01 02\nreceived A5 01\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("sent     77\nreceived 5A\n"), std::string::npos) << run.output;
+
+  run = velnorctl("default", "--cable lpt config /nonexistent.bit status");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output,
+            "velnorctl: reading /nonexistent.bit failed: 0x10000000 (VELNOR_ERR_FILE)\n");
+
+  run = velnorctl("chain=xc2s150", "--cable lpt config " + path_);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("velnorctl: config failed: 0x00000001 (VELNOR_ERR_CRC)\n"),
+            std::string::npos)
+      << run.output;
+
+  run = velnorctl("default", "--cable lpt config " + path_ + " mem write 0 11 mem verify 0 12");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("Verify error 00000000\nvelnorctl: mem verify failed at 0x00000000\n"),
+            std::string::npos)
+      << run.output;
 }
 
 TEST(Velnorctl, BadBoardDescriptionIsReportedAndNothingIsFound) {
