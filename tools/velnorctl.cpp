@@ -6,6 +6,7 @@
 // given) and stops at the first that fails.
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -185,7 +186,8 @@ int config(const std::string& path) {
   int32_t remaining = static_cast<int32_t>(VELNOR_COUNT_BACKGROUND);
   uint32_t result = velnor_config(path.c_str(), &remaining);
   while (result == VELNOR_BUSY) {
-    if (show_progress) draw_progress(info.length, remaining);
+    // The library's worker writes the word while this thread reads it.
+    if (show_progress) draw_progress(info.length, std::atomic_ref<int32_t>(remaining).load());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     result = velnor_config(nullptr, &remaining);
   }

@@ -91,6 +91,11 @@ std::uint32_t configure_fpga(const void* source, std::int32_t* count) {
   if (is_in_memory(source, count)) {
     total = *count;
   } else {
+    // A count given with a name bounds it: a name that does not end within
+    // it is not read past the caller's bytes.
+    if (*count > 0 && std::memchr(source, 0, static_cast<std::size_t>(*count)) == nullptr) {
+      return VELNOR_ERR_FILE;
+    }
     file = bitfile_open(static_cast<const char*>(source));
     if (file == nullptr) return VELNOR_ERR_FILE;
     // A length past what a count word can show cannot be a Spartan-II's.
@@ -99,7 +104,7 @@ std::uint32_t configure_fpga(const void* source, std::int32_t* count) {
       return VELNOR_ERR_FILE;
     }
     total = static_cast<std::int32_t>(file->length);
-    *count = total;
+    publish_count(count, total);
   }
   mark_operation_running();
 
@@ -117,7 +122,7 @@ std::uint32_t configure_fpga(const void* source, std::int32_t* count) {
                   static_cast<std::size_t>(piece));
     }
     result |= send_config_chunk(config_buffer, piece, last);
-    *count = total - sent - piece;
+    publish_count(count, total - sent - piece);
     sent += piece;
   }
   if (file != nullptr) bitfile_close(file);

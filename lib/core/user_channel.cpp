@@ -126,7 +126,7 @@ void spi_worker() {
     if (transmit != nullptr) transmit += piece;
     if (receive != nullptr) receive += piece;
     rest -= piece;
-    *operation.count = rest;
+    publish_count(operation.count, rest);
   }
   finish_operation(result);
 }

@@ -1,5 +1,7 @@
 #include "core/worker_slot.h"
 
+#include <atomic>
+
 #include "core/library_state.h"
 #include "platform/platform.h"
 #include "velnor.h"
@@ -39,6 +41,10 @@ void wait_for_operation() {
   while (library.worker_state.load(std::memory_order_acquire) > WORKER_DONE) {
     platform::sleep_ms(10);
   }
+}
+
+void publish_count(std::int32_t* count, std::int32_t value) {
+  std::atomic_ref<std::int32_t>(*count).store(value, std::memory_order_relaxed);
 }
 
 void mark_operation_running() {

@@ -24,6 +24,10 @@ std::uint32_t start_operation(std::int32_t requested_state, std::int32_t* count,
 // stays for the gate).
 void wait_for_operation();
 
+// For the operation: updates the caller's count word, which the caller may
+// read at any time while the operation runs.
+void publish_count(std::int32_t* count, std::int32_t value);
+
 // For the operation: it has passed its preliminary steps.
 void mark_operation_running();
 // For the operation: stores its result and frees the slot for the gate.

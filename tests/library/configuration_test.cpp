@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 
@@ -138,7 +139,7 @@ TEST_F(ConfigurationTest, OnTheWorkerThreadTheCountFallsInWholePieces) {
   std::uint32_t result;
   std::int32_t dummy = 0;
   while ((result = velnor_config(nullptr, &dummy)) == VELNOR_BUSY) {
-    const std::int32_t seen = count;
+    const std::int32_t seen = std::atomic_ref<std::int32_t>(count).load();
     EXPECT_TRUE(seen == total || (total - seen) % 4096 == 0 || seen == 0) << seen;
   }
   EXPECT_EQ(result, VELNOR_OK);
