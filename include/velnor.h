@@ -75,6 +75,12 @@ VELNOR_API uint32_t VELNOR_CALL velnor_spi_xfer(uint8_t channel, const uint8_t* 
  * an operation still running). */
 VELNOR_API uint32_t VELNOR_CALL jmem_access(uint8_t mode, uint32_t address, uint8_t* buffer,
                                             uint32_t length);
+/* The PROM's address and length are signed byte counts; the address is
+ * taken down to a multiple of 512. A negative value, a null buffer with a
+ * length, or a range past the end of the part's memory (XCF01S 128 KiB,
+ * XCF02S 256 KiB, XCF04S 512 KiB) gives VELNOR_ERR_FORMAT and touches
+ * nothing. Programming writes whole 512-byte blocks only and does not erase:
+ * erase first, and read back to verify. */
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_read(uint8_t* buffer, uint32_t address,
                                                    uint32_t length);
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_program(const uint8_t* data, uint32_t address,
@@ -97,6 +103,10 @@ VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* device_count);
 /* Copies device `index` of the last scan into *device; returns 1, or 0 when
  * there is no such device. */
 VELNOR_API uint32_t VELNOR_CALL velnor_chain_device(int32_t index, VelnorChainDevice* device);
+
+/* Finds the configuration PROM (as the PROM operations do) and reports its
+ * IDCODE and memory size in bytes; each pointer may be null. */
+VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_info(uint32_t* idcode, uint32_t* size_bytes);
 
 /* The header fields of a bitstream file. */
 typedef struct VelnorBitFileInfo {

@@ -6,6 +6,7 @@
 // given) and stops at the first that fails.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "prom_image.h"
 #include "velnor.h"
 
 namespace {
@@ -38,6 +40,13 @@ const char* const kUsage =
     "  mem read ADDRESS LENGTH read the design's memory\n"
     "  mem write ADDRESS HEX   write bytes to it\n"
     "  mem verify ADDRESS HEX  compare it with bytes\n"
+    "  prom info               the configuration PROM's part and size\n"
+    "  prom read FILE [--length N]   save the PROM's memory (all of it by default)\n"
+    "  prom erase              erase the PROM\n"
+    "  prom program FILE [--erase] [--verify]\n"
+    "                          program a raw image, an Intel HEX .mcs file or the\n"
+    "                          data of a .bit file, erasing first and reading back\n"
+    "                          when asked\n"
     "HEX is a run of hexadecimal byte values, e.g. 48656C6C6F.\n";
 
 // --- Arguments -----------------------------------------------------------------
@@ -166,6 +175,7 @@ int status() {
 void draw_progress(uint32_t total, int32_t remaining) {
   constexpr int kWidth = 40;
   const uint32_t done = total - static_cast<uint32_t>(remaining);
+  if (done > total) return;
   const int filled = total == 0 ? kWidth : static_cast<int>(uint64_t{done} * kWidth / total);
   std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
                std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(),
@@ -250,6 +260,126 @@ int memory(const std::string& mode, uint32_t address, std::vector<uint8_t> bytes
   return kExitOk;
 }
 
+// PROM work goes in pieces so a progress bar can follow it; each piece is
+// a whole number of 512-byte blocks.
+constexpr uint32_t kPromPieceBytes = 32 * 1024;
+
+struct Progress {
+  bool shown;
+  uint32_t total;
+  void update(uint32_t done) const {
+    if (shown) draw_progress(total, static_cast<int32_t>(total - done));
+  }
+  void finish() const {
+    if (shown) {
+      draw_progress(total, 0);
+      std::fprintf(stderr, "\n");
+    }
+  }
+};
+
+const char* prom_name(uint32_t idcode) {
+  switch (idcode & 0x0FFFFFFF) {
+    case 0x5044093:
+      return "XCF01S";
+    case 0x5045093:
+      return "XCF02S";
+    default:
+      return "XCF04S";
+  }
+}
+
+int prom_info() {
+  uint32_t idcode = 0, size = 0;
+  const uint32_t result = velnor_cfgrom_info(&idcode, &size);
+  if (result != VELNOR_OK) return report_failure("prom info", result);
+  std::printf("PROM      %s, IDCODE 0x%08X, %u bytes\n", prom_name(idcode), idcode, size);
+  return kExitOk;
+}
+
+int prom_erase() {
+  const uint32_t result = velnor_cfgrom_erase();
+  if (result != VELNOR_OK) return report_failure("prom erase", result);
+  std::printf("PROM erased\n");
+  return kExitOk;
+}
+
+uint32_t prom_read_into(std::vector<uint8_t>* bytes, uint32_t length) {
+  bytes->assign(length, 0);
+  const Progress progress{isatty(STDERR_FILENO) != 0, length};
+  for (uint32_t done = 0; done < length;) {
+    const uint32_t piece = std::min(kPromPieceBytes, length - done);
+    const uint32_t result = velnor_cfgrom_read(bytes->data() + done, done, piece);
+    if (result != VELNOR_OK) return result;
+    done += piece;
+    progress.update(done);
+  }
+  progress.finish();
+  return VELNOR_OK;
+}
+
+int prom_read(const std::string& path, uint32_t length) {
+  uint32_t size = 0;
+  uint32_t result = velnor_cfgrom_info(nullptr, &size);
+  if (result != VELNOR_OK) return report_failure("prom read", result);
+  if (length == 0) length = size;
+  std::vector<uint8_t> bytes;
+  result = prom_read_into(&bytes, length);
+  if (result != VELNOR_OK) return report_failure("prom read", result);
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+    if (file != nullptr) std::fclose(file);
+    std::fprintf(stderr, "velnorctl: cannot write %s\n", path.c_str());
+    return kExitFailed;
+  }
+  std::fclose(file);
+  std::printf("read %u bytes into %s\n", length, path.c_str());
+  return kExitOk;
+}
+
+int prom_program(const std::string& path, bool erase, bool verify) {
+  std::vector<uint8_t> image;
+  std::string error;
+  if (!velnor::tools::load_prom_image(path, &image, &error)) {
+    std::fprintf(stderr, "velnorctl: %s: %s\n", path.c_str(), error.c_str());
+    return kExitFailed;
+  }
+  velnor::tools::pad_to_blocks(&image);
+  const auto length = static_cast<uint32_t>(image.size());
+  uint32_t size = 0;
+  uint32_t result = velnor_cfgrom_info(nullptr, &size);
+  if (result != VELNOR_OK) return report_failure("prom program", result);
+  if (length > size) {
+    std::fprintf(stderr, "velnorctl: %s: %u bytes do not fit the PROM's %u\n", path.c_str(),
+                 length, size);
+    return kExitFailed;
+  }
+  if (erase && prom_erase() != kExitOk) return kExitFailed;
+  const Progress progress{isatty(STDERR_FILENO) != 0, length};
+  for (uint32_t done = 0; done < length;) {
+    const uint32_t piece = std::min(kPromPieceBytes, length - done);
+    result = velnor_cfgrom_program(image.data() + done, done, piece);
+    if (result != VELNOR_OK) return report_failure("prom program", result);
+    done += piece;
+    progress.update(done);
+  }
+  progress.finish();
+  std::printf("programmed %u bytes from %s\n", length, path.c_str());
+  if (!verify) return kExitOk;
+  std::vector<uint8_t> back;
+  result = prom_read_into(&back, length);
+  if (result != VELNOR_OK) return report_failure("prom verify", result);
+  const auto mismatch = std::mismatch(image.begin(), image.end(), back.begin());
+  if (mismatch.first != image.end()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "velnorctl: prom verify failed at byte 0x%06X\n",
+                 static_cast<unsigned>(mismatch.first - image.begin()));
+    return kExitFailed;
+  }
+  std::printf("verified %u bytes\n", length);
+  return kExitOk;
+}
+
 // --- Command list ------------------------------------------------------------------
 
 struct Command {
@@ -276,6 +406,13 @@ bool parse_commands(const std::vector<std::string>& words, std::vector<Command>*
       wanted = 2;
     } else if (name == "mem") {
       wanted = 3;
+    } else if (name == "prom") {
+      // The subcommand, its file where it takes one, then its flags.
+      wanted = i < words.size() && (words[i] == "read" || words[i] == "program") ? 2 : 1;
+      while (i + wanted < words.size() && words[i + wanted].rfind("--", 0) == 0) {
+        wanted += words[i + wanted] == "--length" ? 2 : 1;
+      }
+      wanted = std::min(wanted, words.size() - i);
     } else {
       *error = "unknown command '" + name + "'";
       return false;
@@ -308,6 +445,27 @@ bool valid_arguments(const Command& command, std::string* error) {
       *error = "bad hex bytes '" + a[1] + "'";
       return false;
     }
+  } else if (command.name == "prom") {
+    const std::string& what = a.empty() ? "" : a[0];
+    const bool takes_file = what == "read" || what == "program";
+    if (what != "info" && what != "erase" && !takes_file) {
+      *error = "prom takes info, read, erase or program";
+      return false;
+    }
+    if (takes_file && a.size() < 2) {
+      *error = "'prom " + what + "' needs a file";
+      return false;
+    }
+    for (std::size_t i = takes_file ? 2 : 1; i < a.size(); ++i) {
+      const bool known = (what == "read" && a[i] == "--length" && i + 1 < a.size() &&
+                          parse_number(a[i + 1], 0x7FFFFFFF, &number)) ||
+                         (what == "program" && (a[i] == "--erase" || a[i] == "--verify"));
+      if (!known) {
+        *error = "bad option '" + a[i] + "' for 'prom " + what + "'";
+        return false;
+      }
+      if (a[i] == "--length") ++i;
+    }
   } else if (command.name == "mem") {
     if (a[0] != "read" && a[0] != "write" && a[0] != "verify") {
       *error = "mem takes read, write or verify";
@@ -332,6 +490,16 @@ int run(const Command& command) {
   if (command.name == "status") return status();
   if (command.name == "config") return config(a[0]);
   if (command.name == "shutdown") return shutdown();
+  if (command.name == "prom") {
+    const auto has = [&a](const char* flag) { return std::find(a.begin(), a.end(), flag) != a.end(); };
+    if (a[0] == "info") return prom_info();
+    if (a[0] == "erase") return prom_erase();
+    if (a[0] == "program") return prom_program(a[1], has("--erase"), has("--verify"));
+    unsigned long length = 0;
+    const auto flag = std::find(a.begin(), a.end(), "--length");
+    if (flag != a.end()) parse_number(*(flag + 1), 0x7FFFFFFF, &length);
+    return prom_read(a[1], static_cast<uint32_t>(length));
+  }
   unsigned long number = 0;
   std::vector<uint8_t> bytes;
   if (command.name == "spi") {

@@ -29,24 +29,39 @@
 //   usercode=HEX         what USERCODE reads once the Spartan-II is
 //                        configured.
 //   mode, design and usercode apply to every Spartan-II on the chain.
+//   promimage=PATH       preloads every XCF's array from a raw image: bytes
+//                        in .bit order (stored bit k = mask 0x80 >> k % 8 of
+//                        byte k / 8); a shorter file leaves the rest erased.
+//   promsave=PATH        the first XCF's array is written there, in the same
+//                        form, when the board is destroyed and on
+//                        Board::save_prom_image().
+//   powerup=prom|none    prom: once built, the board power-cycles, so a
+//                        Spartan-II in master-serial mode configures itself
+//                        from the PROM (needs power=on).
+//   Paths cannot hold ';'; promimage, promsave and powerup=prom need an XCF
+//   on the chain.
 //
 // Default: chain=xcf02s/vd,xc2s200/v0; lpt=0x378:cable; power=on;
 // platform=nt; rights=admin; giveio=running; driverfile=installed;
 // localdriver=present; systemroot=C:\WINDOWS; time=virtual; trace=off;
-// mode=master; design=memory; usercode=FFFFFFFF.
+// mode=master; design=memory; usercode=FFFFFFFF; powerup=none.
 #include "bench/board.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <utility>
 
 #include "bench/spartan2.h"
+#include "bench/xcf.h"
 
 namespace velnor::bench {
 
@@ -78,6 +93,9 @@ struct Description {
   ConfigMode mode = ConfigMode::MasterSerial;
   DesignKind design = DesignKind::Memory;
   std::uint32_t usercode = 0xFFFFFFFF;
+  std::string prom_image;
+  std::string prom_save;
+  bool powerup_prom = false;
 };
 
 std::string_view trim(std::string_view text) {
@@ -349,6 +367,17 @@ bool parse_item(std::string_view key, std::string_view value, Description* d, st
     d->usercode = static_cast<std::uint32_t>(usercode);
     return true;
   }
+  if (key == "promimage" || key == "promsave") {
+    if (value.empty()) {
+      *error = std::string(key) + " needs a path";
+      return false;
+    }
+    (key == "promimage" ? d->prom_image : d->prom_save) = std::string(value);
+    return true;
+  }
+  if (key == "powerup") {
+    return pick(key, value, {{"prom", true}, {"none", false}}, &d->powerup_prom, error);
+  }
   *error = "unknown key " + quoted(key);
   return false;
 }
@@ -378,7 +407,29 @@ bool parse_description(std::string_view text, Description* d, std::string* error
              std::to_string(d->chain.size()) + " devices";
     return false;
   }
+  if (d->powerup_prom && !d->powered) {
+    *error = "powerup=prom needs power=on";
+    return false;
+  }
+  const bool has_prom = std::any_of(d->chain.begin(), d->chain.end(), [](const ChainEntry& e) {
+    return e.known && (e.part == Part::Xcf01s || e.part == Part::Xcf02s || e.part == Part::Xcf04s);
+  });
+  for (const auto& [needs, key] :
+       {std::pair{!d->prom_image.empty(), "promimage"},
+        std::pair{!d->prom_save.empty(), "promsave"}, std::pair{d->powerup_prom, "powerup=prom"}}) {
+    if (needs && !has_prom) {
+      *error = std::string(key) + " needs an XCF on the chain";
+      return false;
+    }
+  }
   return true;
+}
+
+bool read_file(const std::string& path, std::vector<std::uint8_t>* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
 }
 
 }  // namespace
@@ -406,6 +457,28 @@ std::unique_ptr<Board> Board::parse(std::string_view description, std::string* e
       fpga->set_usercode(d.usercode);
     }
   }
+  std::vector<std::uint8_t> image;
+  if (!d.prom_image.empty() && !read_file(d.prom_image, &image)) {
+    if (error != nullptr) *error = "cannot read promimage " + quoted(d.prom_image);
+    return nullptr;
+  }
+  Board* wiring = board.get();
+  for (std::size_t i = 0; i < board->chain_.size(); ++i) {
+    auto* xcf = dynamic_cast<Xcf*>(&board->chain_.device(i));
+    if (xcf == nullptr) continue;
+    xcf->set_clock(board->clock_);
+    xcf->set_config_handler([wiring] { wiring->prom_config_pulse(); });
+    if (d.prom_image.empty()) continue;
+    if (image.size() > static_cast<std::size_t>(xcf->geometry().size_bytes())) {
+      if (error != nullptr) {
+        *error = "promimage " + quoted(d.prom_image) + " holds " + std::to_string(image.size()) +
+                 " bytes; the " + xcf->name() + " holds " +
+                 std::to_string(xcf->geometry().size_bytes());
+      }
+      return nullptr;
+    }
+    xcf->load_memory(image);
+  }
   board->chain_.set_tdo_stuck(d.tdo_stuck);
   board->chain_.set_open_after(d.open_after);
   for (const PortEntry& port : d.ports) {
@@ -414,7 +487,15 @@ std::unique_ptr<Board> Board::parse(std::string_view description, std::string* e
   }
   board->clock_.set_real_time(d.real_time);
   board->trace_.enable(d.trace);
+  board->prom_save_path_ = d.prom_save;
+  if (d.powerup_prom) board->power_cycle();
   return board;
+}
+
+Board::~Board() {
+  if (!prom_save_path_.empty() && !save_prom_image()) {
+    std::fprintf(stderr, "velnor bench: cannot write promsave '%s'\n", prom_save_path_.c_str());
+  }
 }
 
 Chain& Board::chain() { return chain_; }
@@ -436,12 +517,62 @@ Spartan2* Board::fpga() {
   return nullptr;
 }
 
+Xcf* Board::prom() {
+  for (std::size_t i = 0; i < chain_.size(); ++i) {
+    if (auto* xcf = dynamic_cast<Xcf*>(&chain_.device(i))) return xcf;
+  }
+  return nullptr;
+}
+
 void Board::set_target_powered(bool powered) {
+  const bool returning = powered && !chain_.powered();
   target_powered_ = powered;
   chain_.set_powered(powered);
+  if (returning) load_fpga_from_prom();
 }
 
 bool Board::target_powered() const { return target_powered_; }
+
+void Board::power_cycle() {
+  set_target_powered(false);
+  set_target_powered(true);
+}
+
+bool Board::save_prom_image() {
+  Xcf* source = prom();
+  if (prom_save_path_.empty() || source == nullptr) return false;
+  const std::vector<std::uint8_t>& bytes = source->memory();
+  std::ofstream out(prom_save_path_, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+// Master-serial configuration: the FPGA drives CCLK and the PROM's data
+// output feeds DIN from the array's first stored bit on, until DONE goes
+// high (on a board DONE drives the PROM's CE and stops it) or the programmed
+// data ends (only erased cells follow).
+void Board::load_fpga_from_prom() {
+  Spartan2* target = fpga();
+  Xcf* source = prom();
+  if (target == nullptr || source == nullptr || target->mode() != ConfigMode::MasterSerial) {
+    return;
+  }
+  const std::vector<std::uint8_t>& bytes = source->memory();
+  std::size_t end = bytes.size();
+  while (end > 0 && bytes[end - 1] == 0xFF) --end;
+  for (std::size_t k = 0; k < 8 * end && !target->done(); ++k) {
+    target->serial_configuration_bit(((bytes[k / 8] >> (7 - k % 8)) & 1) != 0);
+  }
+}
+
+void Board::prom_config_pulse() {
+  if (Spartan2* target = fpga()) {
+    target->pulse_program();
+    load_fpga_from_prom();
+  }
+}
 
 PrinterPort* Board::decoding(std::uint16_t port) {
   for (auto& candidate : ports_) {

@@ -1,31 +1,17 @@
-// The parts the bench knows. Each family is a Device subclass so that its
-// configuration logic and memory can be added by overriding the register
-// selection, the IR capture and the clock hook; the Spartan-II lives in
-// spartan2.cpp.
+// The parts the bench knows. Each family is a Device subclass that adds its
+// configuration logic and memory by overriding the register selection, the
+// IR capture and the clock hooks: the Spartan-II lives in spartan2.cpp, the
+// XCF PROMs in xcf.cpp.
 #include <array>
 #include <stdexcept>
 
 #include "bench/device.h"
 #include "bench/spartan2.h"
+#include "bench/xcf.h"
 
 namespace velnor::bench {
 
 namespace {
-
-// XCF01S/02S/04S Platform Flash: 8-bit IR. Capture bits: 7..6 erase/program
-// error, 5 erase/program ready, 4 ISC mode, 3 read protection, 2..0 = 001.
-// An idle, unprotected part outside ISC mode captures 0x01: xilprg's XCF
-// erase, program and read refuse any other value, and a public XCF/XC18V
-// tool expects 0x11 after ISC_ENABLE, so bits 7..5 read 0 while no
-// erase or program has run.
-class XcfDevice : public Device {
- public:
-  static constexpr std::uint32_t kIdcode = 0xFE;
-  static constexpr std::uint32_t kIdleCapture = 0x01;
-
-  XcfDevice(const char* name, std::uint32_t idcode)
-      : Device(name, idcode, 8, kIdleCapture, kIdcode) {}
-};
 
 struct PartInfo {
   Part part;
@@ -55,7 +41,7 @@ std::unique_ptr<Device> make_part(Part part, std::uint32_t version) {
     if (info.part != part) continue;
     const std::uint32_t idcode = (version << 28) | info.idcode;
     if (info.fpga) return std::make_unique<Spartan2>(part, info.name, idcode);
-    return std::make_unique<XcfDevice>(info.name, idcode);
+    return std::make_unique<Xcf>(part, info.name, idcode);
   }
   throw std::invalid_argument("unknown part");
 }

@@ -6,7 +6,8 @@
 // for the sync word, which also fixes the word boundary; afterwards it takes
 // 32-bit words most significant bit first and parses packets. It stays
 // synchronised until power is lost (the Virtex family has no desync
-// command).
+// command). In master-serial mode a PROM feeds the same logic through
+// serial_configuration_bit, one bit per CCLK.
 //
 // Start-up, as modelled:
 //   START   with the frame counts right and no CRC error, arms the
@@ -489,6 +490,10 @@ bool Spartan2::crc_error() const { return logic_->state.crc_error; }
 bool Spartan2::synced() const { return logic_->state.synced; }
 bool Spartan2::user_mode() const { return logic_->state.user_mode; }
 std::uint32_t Spartan2::status_word() const { return logic_->status_word(); }
+
+void Spartan2::serial_configuration_bit(bool bit) { logic_->bit(bit); }
+
+void Spartan2::pulse_program() { logic_->power_on(); }
 
 DataRegister* Spartan2::select_register(std::uint32_t instruction) {
   switch (instruction) {

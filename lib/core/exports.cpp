@@ -10,6 +10,7 @@
 #include "core/worker_slot.h"
 #include "jtag/bitfile.h"
 #include "jtag/chain_scan.h"
+#include "prom/prom.h"
 #include "velnor.h"
 
 using namespace velnor;
@@ -76,6 +77,26 @@ VELNOR_API uint32_t VELNOR_CALL velnor_spi_xfer(uint8_t channel, const uint8_t* 
 VELNOR_API uint32_t VELNOR_CALL jmem_access(uint8_t mode, uint32_t address, uint8_t* buffer,
                                             uint32_t length) {
   return memory_access(mode, address, buffer, length);
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_read(uint8_t* buffer, uint32_t address,
+                                                   uint32_t length) {
+  return prom_read(buffer, static_cast<int32_t>(address), static_cast<int32_t>(length));
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_program(const uint8_t* data, uint32_t address,
+                                                      uint32_t length) {
+  return prom_program_image(data, static_cast<int32_t>(address), static_cast<int32_t>(length));
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_erase(void) { return prom_erase_all(); }
+
+VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_info(uint32_t* idcode, uint32_t* size_bytes) {
+  const std::uint32_t result = check_prom();
+  if (result != VELNOR_OK) return result;
+  if (idcode != nullptr) *idcode = selected_prom().idcode;
+  if (size_bytes != nullptr) *size_bytes = selected_prom().size_bytes;
+  return VELNOR_OK;
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* count) {

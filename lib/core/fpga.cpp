@@ -1,9 +1,7 @@
 #include "core/fpga.h"
 
-#include "cables/cable_ops.h"
 #include "core/library_state.h"
-#include "core/worker_slot.h"
-#include "jtag/chain_scan.h"
+#include "core/target_check.h"
 #include "jtag/device_table.h"
 #include "jtag/tap.h"
 #include "platform/platform.h"
@@ -22,8 +20,7 @@ constexpr std::uint32_t kSupportedFpgas[] = {
 };
 
 // Configuration packets, as bytes in shifting order.
-// Read the status register (type 1, read, register 7, one word), then a
-// filler word that clocks the read through.
+// | 2800E001 00000000     | read STAT (register 7), one word; filler       |
 constexpr std::uint8_t STAT_READ_WORDS[] = {
     0x28, 0x00, 0xE0, 0x01, 0x00, 0x00, 0x00, 0x00,
 };
@@ -51,15 +48,6 @@ constexpr std::uint8_t RESTORE_WORDS[] = {
 constexpr std::uint32_t kShutdownSettleMs = 50;
 constexpr std::int32_t kStartupClocks = 16;
 
-std::uint32_t read_word_register(std::uint32_t instruction, std::uint32_t* out) {
-  std::uint8_t bytes[4];
-  std::uint32_t result = reset_ending_any_frame();
-  result |= shift_ir(instruction, FPGA_IR_LENGTH);
-  result |= scan_dr(nullptr, bytes, 32);
-  if (out != nullptr) *out = word_from_tdo(bytes);
-  return result;
-}
-
 std::uint32_t reverse_word(std::uint32_t word) {
   std::uint32_t reversed = 0;
   for (int bit = 0; bit < 32; ++bit) {
@@ -86,31 +74,11 @@ bool is_supported_fpga(std::uint32_t idcode) {
 }
 
 std::uint32_t check_target() {
-  const std::uint32_t gate = worker_gate();
-  if (gate != VELNOR_OK) return gate;
-  if (library.fpga_index >= 0) {
-    select_device(library.fpga_index);
-    return VELNOR_OK;
-  }
-  if (library.cable.target_power() == 0) return VELNOR_ERR_POWER_DOWN;
-  library.open_channel = 0;
-  if (!scan_chain()) return VELNOR_ERR_NO_TARGET;
-  library.fpga_index = -1;
-  library.prom_index = -1;
-  for (std::int32_t index = 0;; ++index) {
-    const std::uint32_t idcode = select_device(index);
-    if (idcode == 0) return VELNOR_ERR_NO_TARGET;
-    if (!is_supported_fpga(idcode)) continue;
-    std::uint32_t read_back = 0;
-    const std::uint32_t result = read_idcode(&read_back);
-    if (read_back != idcode) return result | VELNOR_ERR_NO_TARGET;
-    library.fpga_index = index;
-    return result;
-  }
+  return check_device(&library.fpga_index, is_supported_fpga, read_idcode);
 }
 
-std::uint32_t read_idcode(std::uint32_t* out) { return read_word_register(IDCODE, out); }
-std::uint32_t read_usercode(std::uint32_t* out) { return read_word_register(USERCODE, out); }
+std::uint32_t read_idcode(std::uint32_t* out) { return read_word(IDCODE, FPGA_IR_LENGTH, out); }
+std::uint32_t read_usercode(std::uint32_t* out) { return read_word(USERCODE, FPGA_IR_LENGTH, out); }
 
 std::uint32_t word_from_tdo(const std::uint8_t* bytes) {
   std::uint8_t reversed[4] = {bytes[0], bytes[1], bytes[2], bytes[3]};

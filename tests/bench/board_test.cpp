@@ -149,6 +149,13 @@ TEST(BoardParse, BadDescriptionsNameTheCulprit) {
       {"design=uart", "unknown value 'uart' for design"},
       {"usercode=123456789", "bad usercode '123456789' (want up to 8 hex digits)"},
       {"usercode=12g4", "bad usercode '12g4' (want up to 8 hex digits)"},
+      {"powerup=fpga", "unknown value 'fpga' for powerup"},
+      {"powerup=prom;power=off", "powerup=prom needs power=on"},
+      {"chain=xc2s200;powerup=prom", "powerup=prom needs an XCF on the chain"},
+      {"promimage=", "promimage needs a path"},
+      {"promsave=", "promsave needs a path"},
+      {"chain=xc2s15;promsave=x.bin", "promsave needs an XCF on the chain"},
+      {"chain=other:0x05045093:8;promimage=x.bin", "promimage needs an XCF on the chain"},
   };
   for (const auto& [description, expected] : cases) {
     std::string error;

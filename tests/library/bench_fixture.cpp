@@ -13,20 +13,20 @@ namespace {
 const bool kBenchSelected = setenv("VELNOR_BENCH", "default", 0) == 0;
 }  // namespace
 
-bench::Board& install_board(const std::string& description) {
+bench::Board& install_board(const std::string& description, bool traced) {
   EXPECT_TRUE(kBenchSelected);
   bench::install_board(bench::make_board(description));
   bench::Board& board = bench::active_board();
-  board.trace().enable(true);
+  board.trace().enable(traced);
   return board;
 }
 
-bench::Board& BenchTest::board_for(const std::string& description) {
+bench::Board& BenchTest::board_for(const std::string& description, bool traced) {
   library.fpga_index = -1;
   library.prom_index = -1;
   library.open_channel = -1;
   library.loaded_channel = -1;
-  return install_board(description);
+  return install_board(description, traced);
 }
 
 namespace {

@@ -10,8 +10,9 @@
 namespace velnor::testing {
 
 // Installs a board built from description (see the README's format), with
-// the trace enabled, and returns it.
-bench::Board& install_board(const std::string& description);
+// the trace enabled unless asked not to (long jobs would fill memory), and
+// returns it.
+bench::Board& install_board(const std::string& description, bool traced = true);
 
 // Opens the parallel cable on the installed board (the library's own
 // velnor_init) and clears the trace, so a test sees only its own traffic.
@@ -19,7 +20,7 @@ bench::Board& install_board(const std::string& description);
 // channels it had found.
 class BenchTest : public ::testing::Test {
  protected:
-  bench::Board& board_for(const std::string& description);
+  bench::Board& board_for(const std::string& description, bool traced = true);
   void open_parallel_cable();
   void TearDown() override;
 };

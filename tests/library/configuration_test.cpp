@@ -41,7 +41,7 @@ std::uint32_t status_word() {
 class ConfigurationTest : public BenchTest {
  protected:
   Board& opened(const std::string& description) {
-    Board& board = board_for(description);
+    Board& board = board_for(description, false);
     open_parallel_cable();
     return board;
   }

@@ -29,7 +29,11 @@ class FpgaTest : public BenchTest {
     options.part = part;
     std::vector<std::uint8_t> data = bench::make_bitstream(options);
     std::int32_t count = static_cast<std::int32_t>(data.size());
+    bench::Trace& trace = bench::active_board().trace();
+    const bool traced = trace.enabled();
+    trace.enable(false);
     ASSERT_EQ(velnor_config(data.data(), &count), VELNOR_OK);
+    trace.enable(traced);
   }
 };
 

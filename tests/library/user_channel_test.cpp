@@ -19,8 +19,9 @@ using bench::Board;
 
 class UserChannelTest : public BenchTest {
  protected:
-  // A board whose FPGA is configured, with the trace cleared.
-  Board& configured(const std::string& description) {
+  // A board whose FPGA is configured, with the trace cleared and on when
+  // asked for.
+  Board& configured(const std::string& description, bool traced = false) {
     Board& board = board_for(description);
     open_parallel_cable();
     std::uint32_t idcode = 0;
@@ -35,7 +36,9 @@ class UserChannelTest : public BenchTest {
     }
     std::vector<std::uint8_t> data = bench::make_bitstream(options);
     std::int32_t count = static_cast<std::int32_t>(data.size());
+    board.trace().enable(false);
     EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_OK);
+    board.trace().enable(traced);
     board.trace().clear();
     return board;
   }
@@ -64,7 +67,7 @@ std::vector<std::uint8_t> pattern(std::size_t size) {
 }
 
 TEST_F(UserChannelTest, OneByteOnALoneFpgaLeavesTheScanOpen) {
-  Board& board = configured("chain=xc2s15;design=loopback");
+  Board& board = configured("chain=xc2s15;design=loopback", true);
   std::vector<std::uint8_t> received;
   EXPECT_EQ(transfer(1, {0x01}, &received), VELNOR_OK);
   EXPECT_EQ(received[0], 0xA5);
@@ -104,7 +107,7 @@ TEST_F(UserChannelTest, OneByteOnALoneFpgaLeavesTheScanOpen) {
 }
 
 TEST_F(UserChannelTest, AStatusReadBetweenTransfersEndsTheFrame) {
-  Board& board = configured("chain=xc2s15;design=loopback");
+  Board& board = configured("chain=xc2s15;design=loopback", true);
   std::vector<std::uint8_t> received;
   ASSERT_EQ(transfer(1, {0x01}, &received), VELNOR_OK);
   std::uint32_t status = 0;
@@ -168,7 +171,7 @@ TEST_F(UserChannelTest, LongTransfersGoInPiecesOf4096) {
 }
 
 TEST_F(UserChannelTest, ZeroBytesOpenTheChannelWithItsStartBit) {
-  Board& board = configured("chain=xc2s100;design=loopback");
+  Board& board = configured("chain=xc2s100;design=loopback", true);
   std::int32_t count = 0;
   EXPECT_EQ(velnor_spi_xfer(1, nullptr, nullptr, &count), VELNOR_OK);
   const std::string tdi = board.trace().tdi_bits();

@@ -19,9 +19,15 @@
 namespace velnor::bench {
 
 class Spartan2;
+class Xcf;
 
 class Board {
  public:
+  // Saves the PROM image when the description named promsave.
+  ~Board();
+  Board(const Board&) = delete;
+  Board& operator=(const Board&) = delete;
+
   // Null with a one-line reason in error when the description is wrong.
   static std::unique_ptr<Board> parse(std::string_view description, std::string* error);
   // The default board: an XCF02S nearest TDO, an XC2S200 nearest TDI, target
@@ -35,9 +41,18 @@ class Board {
   PrinterPort* printer_port(std::uint16_t base);  // null when no port there
   // The Spartan-II nearest TDO; null when the chain has none.
   Spartan2* fpga();
+  // The XCF PROM nearest TDO; null when the chain has none.
+  Xcf* prom();
 
+  // Power returning resets every device; a Spartan-II in master-serial mode
+  // then configures itself from the PROM (see load_fpga_from_prom).
   void set_target_powered(bool powered);
   bool target_powered() const;
+  // Target power off and on again.
+  void power_cycle();
+  // Writes the PROM's array to the promsave file; false without one, without
+  // a PROM, or when the file cannot be written.
+  bool save_prom_image();
 
   // Platform services. A port access where no port is decodes nothing and
   // reads 0xFF; on the NT line without the port-I/O grant it is a violation
@@ -58,6 +73,8 @@ class Board {
   explicit Board(const WindowsModel::Config& windows);
   PrinterPort* decoding(std::uint16_t port);  // the port whose registers cover the address
   bool port_io_granted(std::uint16_t port);   // records a violation when not
+  void load_fpga_from_prom();
+  void prom_config_pulse();  // CONFIG: the PROM's CF drives the FPGA's PROGRAM
   Chain chain_;
   Trace trace_;
   VirtualClock clock_;
@@ -65,6 +82,7 @@ class Board {
   std::vector<std::unique_ptr<PrinterPort>> ports_;
   bool target_powered_ = true;
   std::vector<std::string> violations_;
+  std::string prom_save_path_;
 };
 
 // The board the library's bench backend uses. Built on first use from

@@ -82,6 +82,13 @@ class Spartan2 : public Device {
   bool user_mode() const;
   std::uint32_t status_word() const;
 
+  // Serial configuration from outside JTAG: one bit on DIN at a CCLK edge,
+  // taken like a CFG_IN bit (a PROM feeds them in master-serial mode).
+  void serial_configuration_bit(bool bit);
+  // The PROGRAM pin pulsed low (by a PROM's CF): the configuration is
+  // cleared as at power-on; the TAP keeps its state.
+  void pulse_program();
+
  protected:
   DataRegister* select_register(std::uint32_t instruction) override;
   std::uint32_t capture_ir_value() const override;

@@ -1,0 +1,56 @@
+// The XCF01S/02S/04S configuration PROM on the chain: finding it, and
+// reading, erasing and programming its memory over JTAG in ISC mode.
+#pragma once
+
+#include <cstdint>
+
+namespace velnor {
+
+// The PROM's 8-bit instructions.
+constexpr std::uint32_t PROM_IR_LENGTH = 8;
+constexpr std::uint32_t PROM_IDCODE = 0xFE;
+constexpr std::uint32_t PROM_BYPASS = 0xFF;
+constexpr std::uint32_t ISC_ENABLE = 0xE8;
+constexpr std::uint32_t ISC_DISABLE = 0xF0;
+constexpr std::uint32_t ISC_ADDRESS_SHIFT = 0xEB;
+constexpr std::uint32_t ISC_READ = 0xEF;
+constexpr std::uint32_t ISC_DATA_SHIFT = 0xED;
+constexpr std::uint32_t ISC_PROGRAM = 0xEA;
+constexpr std::uint32_t ISC_ERASE = 0xEC;
+
+// Callers address the PROM in blocks of this many bytes.
+constexpr std::int32_t kPromBlockBytes = 512;
+
+// What the library knows of each accepted part.
+struct PromPart {
+  std::uint32_t idcode;      // all 32 bits: only version 0 is accepted
+  std::uint32_t size_bytes;  // memory size
+  std::int32_t page_bytes;   // one ISC_DATA_SHIFT buffer; 32 address units per page
+};
+
+// The accepted part with this IDCODE, or null.
+const PromPart* prom_part(std::uint32_t idcode);
+
+// Gate, then selects the PROM: from the remembered index, or by scanning the
+// chain (after sensing target power) for the first accepted part whose
+// IDCODE reads back the same. A result word; 0 with the PROM selected.
+std::uint32_t check_prom();
+// The part check_prom selected.
+const PromPart& selected_prom();
+
+std::uint32_t read_prom_idcode(std::uint32_t* out);
+// Leaves ISC mode, waits for the PROM and resets the TAP.
+std::uint32_t prom_isc_disable();
+// The 16-bit address register value for a byte address, as the two bytes
+// scan_dr shifts least significant bit first.
+void prom_address_bytes(const PromPart& part, std::int32_t byte_address, std::uint8_t bytes[2]);
+
+// The exports' work: each checks the PROM first and refuses (with
+// VELNOR_ERR_FORMAT) negative numbers, a null buffer and ranges past the
+// end of the part's memory.
+std::uint32_t prom_read(std::uint8_t* buffer, std::int32_t address, std::int32_t length);
+std::uint32_t prom_program_image(const std::uint8_t* data, std::int32_t address,
+                                 std::int32_t length);
+std::uint32_t prom_erase_all();
+
+}  // namespace velnor
