@@ -41,7 +41,7 @@
 //   Paths cannot hold ';'; promimage, promsave and powerup=prom need an XCF
 //   on the chain.
 //
-// Default: chain=xcf02s/vd,xc2s200/v0; lpt=0x378:cable; power=on;
+// Default: chain=xcf02s/v0,xc2s200/v0; lpt=0x378:cable; power=on;
 // platform=nt; rights=admin; giveio=running; driverfile=installed;
 // localdriver=present; systemroot=C:\WINDOWS; time=virtual; trace=off;
 // mode=master; design=memory; usercode=FFFFFFFF; powerup=none.
@@ -82,7 +82,7 @@ struct PortEntry {
 };
 
 struct Description {
-  std::vector<ChainEntry> chain{{true, Part::Xcf02s, 0xD}, {true, Part::Xc2s200, 0x0}};
+  std::vector<ChainEntry> chain{{true, Part::Xcf02s, 0x0}, {true, Part::Xc2s200, 0x0}};
   std::vector<PortEntry> ports{{0x378, PrinterPort::Attached::XilinxCable}};
   bool powered = true;
   std::optional<bool> tdo_stuck;
@@ -492,7 +492,9 @@ std::unique_ptr<Board> Board::parse(std::string_view description, std::string* e
   return board;
 }
 
-Board::~Board() {
+Board::~Board() { save_prom_image_if_asked(); }
+
+void Board::save_prom_image_if_asked() {
   if (!prom_save_path_.empty() && !save_prom_image()) {
     std::fprintf(stderr, "velnor bench: cannot write promsave '%s'\n", prom_save_path_.c_str());
   }
@@ -665,6 +667,12 @@ Board& active_board() {
   if (!slot) {
     slot = board_from_environment();
     g_active.store(slot.get(), std::memory_order_release);
+    // The active board outlives the process's static objects, so its PROM
+    // image is saved when the process ends rather than when it is destroyed.
+    std::atexit([] {
+      if (Board* board = g_active.load(std::memory_order_acquire))
+        board->save_prom_image_if_asked();
+    });
   }
   return *slot;
 }

@@ -40,7 +40,7 @@ TEST(Velnorctl, ScansTheDefaultBoardThroughTheParallelCable) {
   EXPECT_EQ(run.output,
             "2 devices on the chain, nearest TDO first\n"
             "  index  name      IDCODE      IR  capture\n"
-            "      0  xcf02s    0xD5045093   8  0x01\n"
+            "      0  xcf02s    0x05045093   8  0x01\n"
             "      1  v200      0x0061C093   5  0x19\n");
 }
 
@@ -191,6 +191,115 @@ TEST(SharedLibrary, LoadedByNameStartsClosedAndUnscanned) {
   EXPECT_EQ(daisychain(), 1u);
   EXPECT_EQ(free_cable(), 0u);
   dlclose(library);
+}
+
+}  // namespace
+
+namespace {
+
+std::string read_all(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "";
+  std::string bytes;
+  std::array<char, 4096> chunk;
+  std::size_t got;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0)
+    bytes.append(chunk.data(), got);
+  std::fclose(file);
+  return bytes;
+}
+
+void write_all(const std::string& path, const std::string& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}
+
+// The vendor's PROM file layout: Intel HEX, every byte bit-reversed.
+std::string intel_hex_of(const std::string& data) {
+  auto record = [](unsigned count, unsigned address, unsigned type, const std::string& bytes) {
+    char text[16];
+    unsigned sum = count + (address >> 8) + (address & 0xFF) + type;
+    std::snprintf(text, sizeof text, ":%02X%04X%02X", count, address & 0xFFFF, type);
+    std::string line = text;
+    for (unsigned char byte : bytes) {
+      std::snprintf(text, sizeof text, "%02X", byte);
+      line += text;
+      sum += byte;
+    }
+    std::snprintf(text, sizeof text, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + text;
+  };
+  std::string hex;
+  for (std::size_t at = 0; at < data.size(); at += 16) {
+    if (at % 0x10000 == 0) {
+      hex += record(2, 0, 4, std::string{static_cast<char>(at >> 24), static_cast<char>(at >> 16)});
+    }
+    std::string chunk = data.substr(at, 16);
+    for (char& byte : chunk) {
+      unsigned char in = static_cast<unsigned char>(byte), out = 0;
+      for (int bit = 0; bit < 8; ++bit) {
+        if (in & (1 << bit)) out = static_cast<unsigned char>(out | (0x80 >> bit));
+      }
+      byte = static_cast<char>(out);
+    }
+    hex += record(static_cast<unsigned>(chunk.size()), static_cast<unsigned>(at), 0, chunk);
+  }
+  return hex + ":00000001FF\n";
+}
+
+// The whole workflow of a board kept in service: a real bitstream into the
+// PROM, then a power cycle, and the FPGA loads itself from the PROM.
+TEST(VelnorctlProm, AProgrammedPromConfiguresTheFpgaAtPowerUp) {
+  const std::string real =
+      read_all(std::string(VELNOR_REALDATA_DIR) +
+               "/HattonLe_XessCorp-Tools-CD/Examples/XSA/200/test_board/test_board.bit");
+  if (real.empty()) GTEST_SKIP() << "no real bitstreams beside the repository";
+  const std::string stem = ::testing::TempDir() + "velnorctl_prom_" + std::to_string(getpid());
+  const std::string bit = stem + ".bit", mcs = stem + ".mcs", image = stem + ".img";
+  write_all(bit, real);
+  const std::string board = "chain=xcf02s,xc2s200";
+
+  ToolRun run = velnorctl(board + ";promsave=" + image,
+                          "--cable lpt prom info prom program " + bit + " --erase --verify");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output,
+            "PROM      XCF02S, IDCODE 0x05045093, 262144 bytes\n"
+            "PROM erased\n"
+            "programmed 167424 bytes from " +
+                bit +
+                "\n"
+                "verified 167424 bytes\n");
+  run = velnorctl(board + ";promimage=" + image + ";powerup=prom", "--cable lpt status");
+  EXPECT_NE(run.output.find("DONE=1 INIT=1 CRC_ERROR=0"), std::string::npos) << run.output;
+  run = velnorctl(board, "--cable lpt status");
+  EXPECT_NE(run.output.find("DONE=0"), std::string::npos) << "an erased PROM loads nothing";
+
+  // The same data as the vendor's PROM file, and read back raw.
+  write_all(mcs, intel_hex_of(real.substr(real.size() - 166980)));
+  run = velnorctl(board + ";promsave=" + image, "--cable lpt prom erase prom program " + mcs +
+                                                    " prom read " + stem + ".read --length 16");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(read_all(stem + ".read"), std::string("\xFF\xFF\xFF\xFF\xAA\x99\x55\x66", 8) +
+                                          real.substr(real.size() - 166980 + 8, 8));
+  run = velnorctl(board + ";promimage=" + image + ";powerup=prom", "--cable lpt status");
+  EXPECT_NE(run.output.find("DONE=1"), std::string::npos) << run.output;
+
+  for (const std::string& path : {bit, mcs, image, stem + ".read"}) std::remove(path.c_str());
+}
+
+TEST(VelnorctlProm, RefusalsAndBadOptions) {
+  EXPECT_EQ(velnorctl("default", "prom").status, 2);
+  EXPECT_EQ(velnorctl("default", "prom burn").status, 2);
+  EXPECT_EQ(velnorctl("default", "prom read").status, 2);
+  EXPECT_EQ(velnorctl("default", "prom read x --length").status, 2);
+  EXPECT_EQ(velnorctl("default", "prom program x --fast").status, 2);
+  ToolRun run = velnorctl("chain=xc2s200", "--cable lpt prom info");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "velnorctl: prom info failed: 0x00800000 (VELNOR_ERR_NO_TARGET)\n");
+  run = velnorctl("chain=xcf01s,xc2s200", "--cable lpt prom program " VELNOR_BITGEN_PATH);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("do not fit the PROM's 131072"), std::string::npos) << run.output;
 }
 
 }  // namespace

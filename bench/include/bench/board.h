@@ -53,6 +53,9 @@ class Board {
   // Writes the PROM's array to the promsave file; false without one, without
   // a PROM, or when the file cannot be written.
   bool save_prom_image();
+  // Saves to the promsave path when the description gave one; reports a
+  // failure on stderr.
+  void save_prom_image_if_asked();
 
   // Platform services. A port access where no port is decodes nothing and
   // reads 0xFF; on the NT line without the port-I/O grant it is a violation
