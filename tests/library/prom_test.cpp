@@ -17,7 +17,8 @@ using bench::Board;
 
 std::vector<std::uint8_t> pattern(std::size_t size, unsigned seed) {
   std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + seed + i / 509);
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<std::uint8_t>(i * 13 + seed + i / 509);
   return bytes;
 }
 
@@ -190,11 +191,18 @@ TEST_F(PromTest, ImagesReadBackOnEveryPartAtTheFirstAndLastBlocks) {
     const std::vector<std::uint8_t> first = pattern(1536, 3);
     const std::vector<std::uint8_t> last = pattern(1024, 4);
     ASSERT_EQ(velnor_cfgrom_program(first.data(), 0, 1536), VELNOR_OK);
-    ASSERT_EQ(velnor_cfgrom_program(last.data(), static_cast<std::uint32_t>(part.size - 1024), 1024),
-              VELNOR_OK);
+    ASSERT_EQ(
+        velnor_cfgrom_program(last.data(), static_cast<std::uint32_t>(part.size - 1024), 1024),
+        VELNOR_OK);
     EXPECT_EQ(read(0, 1536), first) << part.chain;
     EXPECT_EQ(read(part.size - 1024, 1024), last) << part.chain;
     EXPECT_EQ(read(1536, 512), std::vector<std::uint8_t>(512, 0xFF)) << part.chain;
+    // 700 bytes: one whole block is written, the 188 after it are not.
+    const std::vector<std::uint8_t> partial = pattern(700, 5);
+    ASSERT_EQ(velnor_cfgrom_program(partial.data(), 4096, 700), VELNOR_OK);
+    std::vector<std::uint8_t> expected(partial.begin(), partial.begin() + 512);
+    expected.resize(1024, 0xFF);
+    EXPECT_EQ(read(4096, 1024), expected) << part.chain;
   }
 }
 
