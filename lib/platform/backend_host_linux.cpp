@@ -1,7 +1,7 @@
 // The real services on Linux. Linux grants port access per device node, so
-// no port-I/O driver is ever needed, and there is no service manager. The
-// printer port (ppdev) and the USB cable (libusb) are not reached yet: every
-// port reads as absent and every device fails to open.
+// no port-I/O driver is ever needed, and there is no service manager.
+// Printer ports go through the ppdev driver (ppdev_ports.h); the USB cable
+// (libusb) is not reached yet: every device fails to open.
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -10,11 +10,12 @@
 #include <thread>
 
 #include "platform/backend.h"
+#include "platform/ppdev_ports.h"
 
 namespace velnor::platform::host {
 
-std::uint8_t port_read(std::uint16_t /*port*/) { return 0xFF; }
-void port_write(std::uint16_t /*port*/, std::uint8_t /*value*/) {}
+std::uint8_t port_read(std::uint16_t port) { return ppdev::port_read(port); }
+void port_write(std::uint16_t port, std::uint8_t value) { ppdev::port_write(port, value); }
 
 bool query_platform_id(std::uint32_t* platform_id) {
   *platform_id = kPlatformWindows;  // the line that needs no driver for port I/O
