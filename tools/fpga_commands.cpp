@@ -1,0 +1,128 @@
+#include "fpga_commands.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "cli_output.h"
+#include "velnor.h"
+
+namespace velnor::tools {
+namespace {
+
+// The user channel relies on the FPGA selection of an FPGA operation; a
+// status check without outputs makes it.
+std::uint32_t select_fpga() { return velnor_get_status(nullptr, nullptr, nullptr); }
+
+}  // namespace
+
+int scan() {
+  int32_t count = 0;
+  const uint32_t result = velnor_scan_chain(&count);
+  // Without power, or with the cable busy, there was no scan to show.
+  if (result & (VELNOR_ERR_POWER_DOWN | VELNOR_BUSY | VELNOR_ERR_PROBE)) {
+    return report_failure("scan", result);
+  }
+  std::printf("%d device%s on the chain, nearest TDO first\n", count, count == 1 ? "" : "s");
+  if (count > 0) std::printf("  index  name      IDCODE      IR  capture\n");
+  VelnorChainDevice device;
+  for (int32_t index = 0; velnor_chain_device(index, &device) != 0; ++index) {
+    if (device.name[0] == '\0') {
+      std::printf("  %5d  (not identified)\n", index);
+      continue;
+    }
+    std::printf("  %5d  %-8s  0x%08X  %2d  0x%02X\n", index, device.name, device.idcode,
+                device.ir_length, device.ir_capture);
+  }
+  return result == VELNOR_OK ? kExitOk : report_failure("scan", result);
+}
+
+int status() {
+  uint32_t idcode = 0, word = 0, usercode = 0;
+  const uint32_t result = velnor_get_status(&idcode, &word, &usercode);
+  if (result != VELNOR_OK) return report_failure("status", result);
+  std::printf("IDCODE    0x%08X\n", idcode);
+  std::printf("status    0x%08X  DONE=%u INIT=%u CRC_ERROR=%u MODE=%u%u%u\n", word, word >> 14 & 1,
+              word >> 13 & 1, word & 1, word >> 12 & 1, word >> 11 & 1, word >> 10 & 1);
+  std::printf("USERCODE  0x%08X\n", usercode);
+  return kExitOk;
+}
+
+// Runs the configuration on the library's worker thread and follows its
+// count word, drawing a progress bar when a person is watching.
+int config(const std::string& path) {
+  VelnorBitFileInfo info;
+  if (velnor_bitfile_info(path.c_str(), &info) != VELNOR_OK) {
+    return report_failure(("reading " + path).c_str(), VELNOR_ERR_FILE);
+  }
+  std::printf("file %s\n  design  %s\n  part    %s\n  date    %s %s\n  length  %u bytes\n",
+              path.c_str(), info.design_name, info.part_name, info.date, info.time, info.length);
+  std::fflush(stdout);
+  const bool show_progress = isatty(STDERR_FILENO) != 0;
+  int32_t remaining = static_cast<int32_t>(VELNOR_COUNT_BACKGROUND);
+  uint32_t result = velnor_config(path.c_str(), &remaining);
+  while (result == VELNOR_BUSY) {
+    // The library's worker writes the word while this thread reads it.
+    if (show_progress) draw_progress(info.length, std::atomic_ref<int32_t>(remaining).load());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    result = velnor_config(nullptr, &remaining);
+  }
+  if (show_progress) {
+    draw_progress(info.length, remaining);
+    std::fprintf(stderr, "\n");
+  }
+  if (result != VELNOR_OK) return report_failure("config", result);
+  std::printf("configured\n");
+  return kExitOk;
+}
+
+int shutdown() {
+  const uint32_t result = velnor_shutdown();
+  if (result != VELNOR_OK) return report_failure("shutdown", result);
+  std::printf("shut down\n");
+  return kExitOk;
+}
+
+int spi(uint8_t channel, const std::vector<uint8_t>& transmit) {
+  uint32_t result = select_fpga();
+  if (result != VELNOR_OK) return report_failure("spi", result);
+  // Room for the pad bits of a chain with devices around the FPGA.
+  std::vector<uint8_t> received(transmit.size() + 2);
+  int32_t count = static_cast<int32_t>(transmit.size());
+  result = velnor_spi_xfer(channel, transmit.data(), received.data(), &count);
+  velnor_spi_xfer(0, nullptr, nullptr, nullptr);
+  if (result != VELNOR_OK) return report_failure("spi", result);
+  print_hex("sent    ", transmit.data(), transmit.size());
+  print_hex("received", received.data(), transmit.size());
+  return kExitOk;
+}
+
+int memory(const std::string& mode, uint32_t address, std::vector<uint8_t> bytes) {
+  uint32_t result = select_fpga();
+  if (result != VELNOR_OK) return report_failure("mem", result);
+  const uint8_t code = mode == "write"    ? VELNOR_JMEM_WRITE
+                       : mode == "verify" ? VELNOR_JMEM_VERIFY
+                                          : VELNOR_JMEM_READ;
+  result = jmem_access(code, address, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  velnor_spi_xfer(0, nullptr, nullptr, nullptr);
+  if (result == 1) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "velnorctl: mem verify failed at 0x%08X\n", address);
+    return kExitFailed;
+  }
+  if (result != VELNOR_OK) return report_failure("mem", result);
+  if (code == VELNOR_JMEM_READ) {
+    char label[32];
+    std::snprintf(label, sizeof label, "0x%08X:", address);
+    print_hex(label, bytes.data(), bytes.size());
+  } else {
+    std::printf("%s %zu bytes at 0x%08X\n", code == VELNOR_JMEM_WRITE ? "wrote" : "verified",
+                bytes.size(), address);
+  }
+  return kExitOk;
+}
+
+}  // namespace velnor::tools
