@@ -10,7 +10,7 @@ namespace {
 
 // Machine cycles per opcode, as Intel's MCS-51 instruction table gives them:
 // one row per high nibble. 0xA5 is undefined and never executed.
-constexpr std::uint8_t kCycles[256] = {
+constexpr std::uint8_t kClassicCycles[256] = {
     1, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x00
     2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x10
     2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x20
@@ -28,6 +28,34 @@ constexpr std::uint8_t kCycles[256] = {
     2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0xE0
     2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0xF0
 };
+
+// The AN2131's machine cycles of 4 clocks, the Dallas DS80C320 timings as
+// s51 -t DS320 counts them. Conditional jumps take as long whether or not
+// they jump. MOVX is 2 cycles plus the stretch CKCON selects, 1 at reset
+// (CKCON writes are not modelled). MUL AB and DIV AB take 7 cycles in s51;
+// no public Dallas or Cypress table found here gives another count, so
+// they follow s51.
+constexpr std::uint8_t kAn2131Cycles[256] = {
+    1, 3, 4, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x00
+    4, 3, 4, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x10
+    4, 3, 4, 1, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x20
+    4, 3, 4, 1, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x30
+    3, 3, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x40
+    3, 3, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x50
+    3, 3, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x60
+    3, 3, 2, 3, 2, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,  // 0x70
+    3, 3, 2, 3, 7, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,  // 0x80
+    3, 3, 2, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x90
+    2, 3, 2, 3, 7, 0, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,  // 0xA0
+    2, 3, 2, 1, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4,  // 0xB0
+    2, 3, 2, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0xC0
+    2, 3, 2, 1, 1, 4, 1, 1, 3, 3, 3, 3, 3, 3, 3, 3,  // 0xD0
+    3, 3, 3, 3, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0xE0
+    3, 3, 3, 3, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0xF0
+};
+
+// Timers count every 12 clocks.
+constexpr unsigned kAn2131CyclesPerCount = 3;
 
 // The interrupt's hardware LCALL takes two machine cycles.
 constexpr unsigned kInterruptCallCycles = 2;
@@ -71,7 +99,12 @@ constexpr unsigned index(std::uint8_t sfr_address) { return sfr_address - 0x80u;
 
 Mcs51::Mcs51(XdataBus& bus) : Mcs51(bus, Options{}) {}
 
-Mcs51::Mcs51(XdataBus& bus, Options options) : bus_(bus), options_(options), code_(0x10000, 0) {
+Mcs51::Mcs51(XdataBus& bus, Options options)
+    : bus_(bus),
+      options_(options),
+      code_(0x10000, 0),
+      cycle_table_(options.timing == Timing::An2131 ? kAn2131Cycles : kClassicCycles),
+      cycles_per_count_(options.timing == Timing::An2131 ? kAn2131CyclesPerCount : 1) {
   reset();
 }
 
@@ -87,6 +120,7 @@ void Mcs51::reset() {
   check_interrupts_ = false;
   interrupt_hold_ = false;
   timers_running_ = false;
+  timer_phase_ = 0;
   sample_level_interrupts();
 }
 
@@ -290,9 +324,13 @@ void Mcs51::update_timer_run_state() {
       (sfr_[index(kTcon)] & (kTr0 | kTr1)) != 0 || (sfr_[index(kTmod)] & 0x03) == 0x03;
 }
 
-// Counts machine cycles on the running timers. An overflow sets the
-// timer's TF flag.
+// Counts machine cycles towards the running timers, one count per 12
+// clocks. An overflow sets the timer's TF flag.
 void Mcs51::advance_timers(unsigned cycles) {
+  timer_phase_ += cycles;
+  const unsigned counts = timer_phase_ / cycles_per_count_;
+  timer_phase_ %= cycles_per_count_;
+  if (counts == 0) return;
   std::uint8_t& tcon = sfr_[index(kTcon)];
   const unsigned tmod = sfr_[index(kTmod)];
   const bool run0 =
@@ -304,23 +342,23 @@ void Mcs51::advance_timers(unsigned cycles) {
   bool overflow1 = false;
 
   // One timer in modes 0..2; returns whether it overflowed.
-  auto count = [cycles](unsigned mode, std::uint8_t& tl, std::uint8_t& th) {
+  auto count = [counts](unsigned mode, std::uint8_t& tl, std::uint8_t& th) {
     switch (mode) {
       case 0: {  // 13 bits: TH and the low five bits of TL
-        const unsigned value = (th << 5 | (tl & 0x1Fu)) + cycles;
+        const unsigned value = (th << 5 | (tl & 0x1Fu)) + counts;
         th = static_cast<std::uint8_t>(value >> 5);
         tl = static_cast<std::uint8_t>((tl & 0xE0u) | (value & 0x1Fu));
         return value > 0x1FFF;
       }
       case 1: {  // 16 bits
-        const unsigned value = (th << 8 | tl) + cycles;
+        const unsigned value = (th << 8 | tl) + counts;
         th = static_cast<std::uint8_t>(value >> 8);
         tl = static_cast<std::uint8_t>(value);
         return value > 0xFFFF;
       }
       default: {  // 8 bits, reloaded from TH
         bool overflow = false;
-        for (unsigned i = 0; i < cycles; ++i) {
+        for (unsigned i = 0; i < counts; ++i) {
           if (++tl == 0) {
             tl = th;
             overflow = true;
@@ -335,12 +373,12 @@ void Mcs51::advance_timers(unsigned cycles) {
   std::uint8_t& th0 = sfr_[index(kTh0)];
   if (split) {
     if (run0) {
-      const unsigned value = tl0 + cycles;
+      const unsigned value = tl0 + counts;
       tl0 = static_cast<std::uint8_t>(value);
       overflow0 = value > 0xFF;
     }
     if ((tcon & kTr1) != 0) {
-      const unsigned value = th0 + cycles;
+      const unsigned value = th0 + counts;
       th0 = static_cast<std::uint8_t>(value);
       overflow1 = value > 0xFF;
     }
@@ -501,7 +539,7 @@ unsigned Mcs51::execute_one() {
     } else {
       pc_ = target;
     }
-    return kCycles[op];
+    return cycle_table_[op];
   }
   switch (op) {
     case 0x00:  // NOP
@@ -798,7 +836,7 @@ unsigned Mcs51::execute_one() {
     default:
       break;
   }
-  return kCycles[op];
+  return cycle_table_[op];
 }
 
 // Opcodes whose low nibble is 6..F act on @R0, @R1 or R0..R7 in the same
@@ -863,7 +901,7 @@ unsigned Mcs51::execute_register_form(std::uint8_t op, std::uint8_t& operand) {
       operand = acc();
       break;
   }
-  return kCycles[op];
+  return cycle_table_[op];
 }
 
 }  // namespace velnor::bench

@@ -131,6 +131,57 @@ TEST(Mcs51Cycles, EzUsbDelayLoopTakesSixCyclesAnIteration) {
   EXPECT_EQ(result.instructions, 1 + 16 * 4u);
 }
 
+TEST(Mcs51Cycles, EzUsbDelayLoopTakesTenCyclesAnIterationOnTheAn2131) {
+  // The same loop with the AN2131's timings: INC DPTR 3, MOV 2, ORL 2,
+  // JNZ 3.
+  Machine m(
+      {
+          0x90,
+          0xFF,
+          0xF0,  // MOV DPTR, #FFF0h: 3
+          0xA3,  // INC DPTR
+          0xE5,
+          0x82,  // MOV A, DPL
+          0x45,
+          0x83,  // ORL A, DPH
+          0x70,
+          0xF9,  // JNZ 0003h
+          0xA5,
+      },
+      {.timing = Mcs51::Timing::An2131});
+  const Mcs51::Result result = m.cpu.run(1'000'000);
+  EXPECT_EQ(result.stop, Mcs51::Stop::IllegalOpcode);
+  EXPECT_EQ(result.cycles, 3 + 16 * 10u);
+  EXPECT_EQ(result.instructions, 1 + 16 * 4u);
+}
+
+TEST(Mcs51Cycles, An2131MovxTakesOneStretchCycleAndTimersCountEveryThirdCycle) {
+  Machine m(
+      {
+          0x75,
+          0x89,
+          0x01,  // MOV TMOD, #01h: timer 0, 16 bits
+          0xD2,
+          0x8C,  // SETB TR0
+          0xE0,  // MOVX A, @DPTR: 3
+          0xF0,  // MOVX @DPTR, A: 3
+          0xE2,  // MOVX A, @R0: 3
+          0xF2,  // MOVX @R0, A: 3
+          0x00,
+          0x00,
+          0x00,  // NOP x3
+          0xA5,
+      },
+      {.timing = Mcs51::Timing::An2131});
+  EXPECT_EQ(m.cpu.step(2).cycles, 3 + 2u);
+  EXPECT_EQ(m.cpu.step(4).cycles, 4 * 3u);
+  EXPECT_EQ(m.cpu.step(3).cycles, 3u);
+  // SETB TR0's second cycle and the 15 after it: five counts of 12 clocks.
+  EXPECT_EQ(m.cpu.sfr(Mcs51::kTl0), 5);
+  EXPECT_EQ(m.bus.reads, 2);
+  EXPECT_EQ(m.bus.writes, 2);
+}
+
 TEST(Mcs51Execution, StopsAtTheUndefinedOpcode) {
   Machine m({0x74, 0x01, 0xA5, 0x04});
   Mcs51::Result result = m.cpu.run(100);

@@ -1,9 +1,9 @@
 // The 8051 core of the EZ-USB AN2131: the MCS-51 instruction set with the
-// classic machine-cycle counts, 256 bytes of internal RAM, the core SFRs
-// (with the AN2131's second data pointer and MPAGE), timers 0 and 1 and the
-// two-level interrupt system with the USB interrupt. External data memory is
-// a bus that the chip model implements, so that its registers can act when
-// accessed.
+// classic machine-cycle counts or the AN2131's own, 256 bytes of internal
+// RAM, the core SFRs (with the AN2131's second data pointer and MPAGE),
+// timers 0 and 1 and the two-level interrupt system with the USB
+// interrupt. External data memory is a bus that the chip model implements,
+// so that its registers can act when accessed.
 #pragma once
 
 #include <bitset>
@@ -58,8 +58,15 @@ class Mcs51 {
   // the P2 latch on a classic 8051.
   enum class RiPage : std::uint8_t { Mpage, Port2 };
 
+  // Machine cycles per instruction: a classic 8051's, of 12 clocks, or the
+  // AN2131's, of 4 clocks (Dallas DS80C320 timings, MOVX with the one
+  // stretch cycle CKCON selects at reset). Timers count every 12 clocks:
+  // every machine cycle on a classic 8051, every third on the AN2131.
+  enum class Timing : std::uint8_t { Classic, An2131 };
+
   struct Options {
     RiPage ri_page = RiPage::Mpage;
+    Timing timing = Timing::Classic;
     // External data addresses below this are the code memory itself: the
     // AN2131's 8 KiB RAM holds code and data (0x2000 there). The rest of
     // the space goes to the bus.
@@ -103,8 +110,8 @@ class Mcs51 {
   void add_breakpoint(std::uint16_t address);
   void remove_breakpoint(std::uint16_t address);
 
-  // Machine cycles since construction (12 clocks each on a classic 8051, 4
-  // on the AN2131).
+  // Machine cycles since construction (12 clocks each with Timing::Classic,
+  // 4 with Timing::An2131).
   std::uint64_t cycles() const;
   std::uint16_t pc() const;
   void set_pc(std::uint16_t pc);
@@ -169,6 +176,11 @@ class Mcs51 {
   std::uint8_t sfr_[128] = {};
   std::uint16_t pc_ = 0;
   std::uint64_t cycles_ = 0;
+  const std::uint8_t* cycle_table_;
+  // Machine cycles per timer count, and those counted towards the next
+  // (the divider advances only while a timer may run).
+  unsigned cycles_per_count_;
+  unsigned timer_phase_ = 0;
   std::bitset<0x10000> breakpoints_;
   bool have_breakpoints_ = false;
   // Interrupt levels in service: bit 0 low priority, bit 1 high priority.
