@@ -631,6 +631,8 @@ bool Board::device_control(Handle, std::uint32_t, const void*, std::uint32_t, vo
   return false;
 }
 
+bool Board::cancel_device_io(Handle) { return false; }
+
 const std::vector<std::string>& Board::violations() const { return violations_; }
 
 void Board::add_violation(std::string text) { violations_.push_back(std::move(text)); }

@@ -24,6 +24,7 @@
   void close_device(Handle device);                                                             \
   bool device_control(Handle device, std::uint32_t code, const void* in, std::uint32_t in_size, \
                       void* out, std::uint32_t out_size, std::uint32_t* returned);              \
+  bool cancel_device_io(Handle device);                                                         \
   void sleep_ms(std::uint32_t milliseconds);                                                    \
   std::uint64_t now_ms();
 

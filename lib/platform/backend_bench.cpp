@@ -45,6 +45,7 @@ bool device_control(Handle device, std::uint32_t code, const void* in, std::uint
                     void* out, std::uint32_t out_size, std::uint32_t* returned) {
   return board().device_control(device, code, in, in_size, out, out_size, returned);
 }
+bool cancel_device_io(Handle device) { return board().cancel_device_io(device); }
 void sleep_ms(std::uint32_t milliseconds) { board().clock().sleep_ms(milliseconds); }
 std::uint64_t now_ms() { return board().clock().now_ms(); }
 

@@ -55,6 +55,7 @@ bool device_control(Handle, std::uint32_t, const void*, std::uint32_t, void*, st
                     std::uint32_t*) {
   return false;
 }
+bool cancel_device_io(Handle) { return false; }
 
 void sleep_ms(std::uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

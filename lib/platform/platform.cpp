@@ -60,6 +60,7 @@ bool device_control(Handle device, std::uint32_t code, const void* in, std::uint
                     void* out, std::uint32_t out_size, std::uint32_t* returned) {
   VELNOR_FORWARD(device_control(device, code, in, in_size, out, out_size, returned));
 }
+bool cancel_device_io(Handle device) { VELNOR_FORWARD(cancel_device_io(device)); }
 void sleep_ms(std::uint32_t milliseconds) { VELNOR_FORWARD(sleep_ms(milliseconds)); }
 std::uint64_t now_ms() { VELNOR_FORWARD(now_ms()); }
 

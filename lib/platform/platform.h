@@ -85,6 +85,10 @@ Handle open_device(const char* name, std::uint32_t access, std::uint32_t share_m
 void close_device(Handle device);
 bool device_control(Handle device, std::uint32_t code, const void* in, std::uint32_t in_size,
                     void* out, std::uint32_t out_size, std::uint32_t* returned);
+// Aborts every request pending on the device handle, from any thread
+// (CancelIoEx with no overlapped structure): a blocked device_control on it
+// then returns false. False when nothing could be cancelled.
+bool cancel_device_io(Handle device);
 
 // --- Exit list (the runtime's atexit list of a DLL) -------------------------
 // Functions registered here run once, last registered first, when the

@@ -67,6 +67,7 @@ class Board {
   void close_device(Handle device);
   bool device_control(Handle device, std::uint32_t code, const void* in, std::uint32_t in_size,
                       void* out, std::uint32_t out_size, std::uint32_t* returned);
+  bool cancel_device_io(Handle device);
 
   // Breaches of the hardware's rules, one line each; tests expect none.
   const std::vector<std::string>& violations() const;
