@@ -1,0 +1,75 @@
+/* The wire protocol between the library and the USB cable's 8051 firmware,
+ * byte by byte. Shared by the host (C++) and the firmware (SDCC C), so it
+ * holds plain constants only.
+ *
+ * The cable is an EZ-USB AN2131 whose port pins drive the JTAG chain:
+ *   PC1 = TCK, PA5 = TDI, PC2 = TMS (outputs), PC0 = TDO, PC3 = target
+ *   supply sense (inputs).
+ *
+ * Pipes are numbered as the EZ-USB general-purpose driver numbers them: by
+ * the position of the endpoint in the firmware's one interface.
+ *
+ *   pipe  endpoint        use
+ *   0     0x01 OUT bulk   not used
+ *   1     0x02 OUT bulk   byte stream, no reply
+ *   2     0x04 OUT bulk   byte stream, one TDO byte back per byte on pipe 5
+ *   3     0x06 OUT bulk   pin bytes, one reply byte back per byte on pipe 5
+ *   4     0x81 IN  intr   not used
+ *   5     0x82 IN  bulk   every reply
+ *   6     0x84 IN  bulk   not used
+ *   7     0x86 IN  bulk   not used
+ *
+ * Byte stream: one byte is eight TCK cycles with TMS held at the level the
+ * last pin byte set; TDI takes the byte's bits from bit 0 up to bit 7. A
+ * reply byte holds the TDO of the k-th cycle in bit k.
+ *
+ * Pin byte: bit 1 (TCK) clear makes one TCK cycle with the TMS and TDI
+ * levels of bits 2 and 5; bit 1 set only sets the levels, TCK stays high and
+ * no cycle occurs. Every pin byte is answered by one reply byte: TDO of
+ * that cycle in bit 0, the target supply in bit 3.
+ *
+ * TDO is sampled in each cycle after TCK has fallen and before it rises,
+ * as the printer-port cable samples it.
+ */
+#ifndef VELNOR_FIRMWARE_PROTOCOL_H
+#define VELNOR_FIRMWARE_PROTOCOL_H
+
+#define USB_JTAG_VENDOR_ID 0x0547
+#define USB_JTAG_PRODUCT_ID 0x2131
+#define USB_JTAG_MANUFACTURER "USB_SPI"
+#define USB_JTAG_PRODUCT "V010"
+
+/* Pipes of the general-purpose driver. */
+#define USB_JTAG_PIPE_STREAM 1
+#define USB_JTAG_PIPE_STREAM_TDO 2
+#define USB_JTAG_PIPE_PINS 3
+#define USB_JTAG_PIPE_REPLY 5
+
+/* Pin byte bits, written by the host. */
+#define USB_JTAG_PIN_NO_CLOCK 0x02 /* PC1: set = levels only, no TCK cycle */
+#define USB_JTAG_PIN_TMS 0x04      /* PC2 */
+#define USB_JTAG_PIN_TDI 0x20      /* PA5 */
+
+/* Reply byte bits, read by the host. */
+#define USB_JTAG_REPLY_TDO 0x01  /* PC0 */
+#define USB_JTAG_REPLY_TVCC 0x08 /* PC3 */
+
+/* The pin bytes the host sends: levels only, TMS low or high. The second is
+ * also the target supply query. */
+#define USB_JTAG_SET_TMS_LOW (USB_JTAG_PIN_NO_CLOCK)
+#define USB_JTAG_SET_TMS_HIGH (USB_JTAG_PIN_NO_CLOCK | USB_JTAG_PIN_TMS)
+
+/* The firmware image: a flat copy of the 8051's on-chip memory from 0, of
+ * which the first part is downloaded; the rest is fill. The descriptors sit
+ * at fixed places. */
+#define USB_JTAG_IMAGE_SIZE 8192
+#define USB_JTAG_DOWNLOAD_SIZE 4096
+#define USB_JTAG_IMAGE_FILL 0xAA
+#define USB_JTAG_DEVICE_DESCRIPTOR 0x07D4
+#define USB_JTAG_CONFIG_DESCRIPTOR 0x07E6
+#define USB_JTAG_CONFIG_TOTAL_LENGTH 74
+#define USB_JTAG_STRING0_DESCRIPTOR 0x0830
+#define USB_JTAG_STRING1_DESCRIPTOR 0x0834
+#define USB_JTAG_STRING2_DESCRIPTOR 0x0844
+
+#endif
