@@ -29,17 +29,40 @@ std::vector<std::uint32_t> generate(Part part, StartupClock clock = StartupClock
   return words_of(make_bitstream(options));
 }
 
-constexpr Part kParts[] = {Part::Xc2s15,  Part::Xc2s30,  Part::Xc2s50,
-                           Part::Xc2s100, Part::Xc2s150, Part::Xc2s200};
-
-TEST(Bitstream, SizesOfEveryPart) {
-  const int bytes[] = {24712, 42096, 69900, 97652, 130012, 166980};
-  for (std::size_t i = 0; i < std::size(kParts); ++i) {
-    BitstreamOptions options;
-    options.part = kParts[i];
-    EXPECT_EQ(make_bitstream(options).size(), static_cast<std::size_t>(bytes[i]))
-        << bit_file_part_name(kParts[i]);
+// Per part: frame length, block 0 with its pad frame (words), the vendor's
+// bitstream size, the part name field and the closing CRC, which covers
+// only LFRM, the zero frame, START and CTL.
+TEST(Bitstream, EveryPart) {
+  struct Case {
+    Part part;
+    int frame_words;
+    int block0_words;
+    std::size_t bytes;
+    const char* name;
+    std::uint32_t second_crc;
+  };
+  const Case cases[] = {{Part::Xc2s15, 7, 5229, 24712, "2s15cs144", 0xA490},
+                        {Part::Xc2s30, 9, 9315, 42096, "2s30vq100", 0xC17D},
+                        {Part::Xc2s50, 12, 15876, 69900, "2s50tq144", 0xE15A},
+                        {Part::Xc2s100, 14, 22554, 97652, "2s100tq144", 0x6B97},
+                        {Part::Xc2s150, 16, 30384, 130012, "2s150fg456", 0xE117},
+                        {Part::Xc2s200, 18, 39366, 166980, "2s200fg256", 0x38FE}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Spartan2Geometry g = spartan2_geometry(c.part);
+    EXPECT_EQ(g.frame_words(), c.frame_words);
+    EXPECT_EQ(g.frame_words() * (g.block0_frames() + 1), c.block0_words);
+    EXPECT_EQ(4 * static_cast<std::size_t>(g.bitstream_words()), c.bytes);
+    EXPECT_EQ(bit_file_part_name(c.part), c.name);
+    const std::vector<std::uint32_t> w = generate(c.part, StartupClock::Cclk, 7);
+    EXPECT_EQ(4 * w.size(), c.bytes);
+    EXPECT_EQ(w[w.size() - 5], c.second_crc);
   }
+  EXPECT_THROW(spartan2_geometry(Part::Xcf02s), std::invalid_argument);
+  EXPECT_THROW(bit_file_part_name(Part::Xcf04s), std::invalid_argument);
+  BitstreamOptions options;
+  options.part = Part::Xcf01s;
+  EXPECT_THROW(make_bitstream(options), std::invalid_argument);
 }
 
 TEST(Bitstream, VendorCommandSequence) {
@@ -81,14 +104,6 @@ TEST(Bitstream, StartupClockInCor) {
   EXPECT_EQ(generate(Part::Xc2s15, StartupClock::User)[7], 0x00903F2Du);
 }
 
-TEST(Bitstream, SecondCrcOfEveryPart) {
-  const std::uint32_t expected[] = {0xA490, 0xC17D, 0xE15A, 0x6B97, 0xE117, 0x38FE};
-  for (std::size_t i = 0; i < std::size(kParts); ++i) {
-    const std::vector<std::uint32_t> w = generate(kParts[i], StartupClock::Cclk, 7);
-    EXPECT_EQ(w[w.size() - 5], expected[i]) << bit_file_part_name(kParts[i]);
-  }
-}
-
 TEST(Bitstream, SeedsChangeTheFrames) {
   const std::vector<std::uint32_t> a = generate(Part::Xc2s30, StartupClock::Jtag, 1);
   const std::vector<std::uint32_t> b = generate(Part::Xc2s30, StartupClock::Jtag, 2);
@@ -101,36 +116,24 @@ TEST(Bitstream, SeedsChangeTheFrames) {
 TEST(Bitstream, FaultsChangeWhatTheySay) {
   const std::vector<std::uint32_t> good = generate(Part::Xc2s15);
   const std::uint32_t fl = 7;
-  BitstreamOptions options;
-  options.part = Part::Xc2s15;
-
-  options.wrong_first_crc = true;
-  std::vector<std::uint32_t> w = words_of(make_bitstream(options));
+  auto faulty = [](BitstreamOptions options) {
+    options.part = Part::Xc2s15;
+    return words_of(make_bitstream(options));
+  };
+  std::vector<std::uint32_t> w = faulty({.wrong_first_crc = true});
   const std::size_t first_crc = good.size() - 14 - fl;  // before LFRM
   ASSERT_EQ(good[first_crc - 1], 0x30000001u);
   EXPECT_EQ(w[first_crc] ^ good[first_crc], 1u);
 
-  options = {};
-  options.part = Part::Xc2s15;
-  options.extra_frames = 2;
-  w = words_of(make_bitstream(options));
+  w = faulty({.extra_frames = 2});
   EXPECT_EQ(w.size(), good.size() + 2 * fl);
   EXPECT_EQ(w[17], good[17] + 2 * fl);  // the type-2 count
-  options.extra_frames = -3;
-  w = words_of(make_bitstream(options));
-  EXPECT_EQ(w[17], good[17] - 3 * fl);
+  EXPECT_EQ(faulty({.extra_frames = -3})[17], good[17] - 3 * fl);
 
-  options = {};
-  options.part = Part::Xc2s15;
-  options.wrong_frame_length = true;
-  w = words_of(make_bitstream(options));
-  EXPECT_EQ(w[5], fl);
+  EXPECT_EQ(faulty({.wrong_frame_length = true})[5], fl);
   EXPECT_EQ(good[5], fl - 1);
 
-  options = {};
-  options.part = Part::Xc2s15;
-  options.write_to_missing_register = true;
-  w = words_of(make_bitstream(options));
+  w = faulty({.write_to_missing_register = true});
   ASSERT_EQ(w.size(), good.size() + 2);
   EXPECT_EQ(w[10], 0x3001A001u);  // after MASK
   EXPECT_EQ(w[11], 0u);
@@ -167,18 +170,6 @@ TEST(BitFile, HeaderFieldsAndData) {
   EXPECT_EQ(whole[e + 2], 0x02);  // 166,980 = 0x00028C44
   EXPECT_EQ(whole[e + 3], 0x8C);
   EXPECT_EQ(whole[e + 4], 0x44);
-}
-
-TEST(BitFile, PartNames) {
-  const char* names[] = {"2s15cs144",  "2s30vq100",  "2s50tq144",
-                         "2s100tq144", "2s150fg456", "2s200fg256"};
-  for (std::size_t i = 0; i < std::size(kParts); ++i) {
-    EXPECT_EQ(bit_file_part_name(kParts[i]), names[i]);
-  }
-  EXPECT_THROW(bit_file_part_name(Part::Xcf04s), std::invalid_argument);
-  BitstreamOptions options;
-  options.part = Part::Xcf01s;
-  EXPECT_THROW(make_bitstream(options), std::invalid_argument);
 }
 
 }  // namespace

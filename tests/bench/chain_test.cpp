@@ -10,6 +10,7 @@
 namespace velnor::bench {
 namespace {
 
+using testing::bits;
 using testing::JtagDriver;
 using testing::ones;
 using testing::zeros;
@@ -21,37 +22,30 @@ const std::string kXc2s15V1 = "11001001000000010000011000001000";  // 0x10608093
 const std::string kOther = "11001001000010100010110001001000";     // 0x12345093
 
 // The default board's chain: XCF02S nearest TDO, XC2S200 nearest TDI.
-void add_default_parts(Chain& chain) {
-  chain.add(make_part(Part::Xcf02s, 0xD));
-  chain.add(make_part(Part::Xc2s200, 0));
-}
+struct DefaultChain {
+  DefaultChain() {
+    chain.add(make_part(Part::Xcf02s, 0xD));
+    chain.add(make_part(Part::Xc2s200, 0));
+    jtag.reset();
+  }
+  Chain chain;
+  JtagDriver jtag{chain};
+};
 
 TEST(Chain, IdcodesAfterResetComeOutNearestTdoFirst) {
-  Chain chain;
-  add_default_parts(chain);
-  JtagDriver jtag(chain);
-  jtag.reset();
-  EXPECT_EQ(jtag.shift_dr(zeros(64)), kXcf02sVd + kXc2s200);
+  DefaultChain c;
+  EXPECT_EQ(c.jtag.shift_dr(zeros(64)), kXcf02sVd + kXc2s200);
   // The zeros shifted in are what the next capture overwrites, not what comes out.
-  EXPECT_EQ(jtag.shift_dr(ones(66)), kXcf02sVd + kXc2s200 + "11");
+  EXPECT_EQ(c.jtag.shift_dr(ones(66)), kXcf02sVd + kXc2s200 + "11");
 }
 
 TEST(Chain, BypassDelaysByOneBitPerDevice) {
-  Chain chain;
-  add_default_parts(chain);
-  chain.add(make_generic_device(0x12345093, 6, 0x1));
-  JtagDriver jtag(chain);
-  jtag.reset();
-  EXPECT_EQ(jtag.shift_ir(ones(8 + 5 + 6)),
-            "10000000"
-            "10011"
-            "100000");
-  EXPECT_EQ(jtag.shift_dr("1011001"),
-            "000"
-            "1011");
-  EXPECT_EQ(jtag.shift_dr("0110"),
-            "000"
-            "0");
+  DefaultChain c;
+  c.chain.add(make_generic_device(0x12345093, 6, 0x1));
+  c.jtag.reset();
+  EXPECT_EQ(c.jtag.shift_ir(ones(8 + 5 + 6)), bits("10000000 10011 100000"));
+  EXPECT_EQ(c.jtag.shift_dr("1011001"), bits("000 1011"));
+  EXPECT_EQ(c.jtag.shift_dr("0110"), bits("000 0"));
 }
 
 TEST(Chain, MixedBypassAndIdcode) {
@@ -62,25 +56,16 @@ TEST(Chain, MixedBypassAndIdcode) {
   chain.add(make_generic_device(0x12345093, 3, 0x1));
   JtagDriver jtag(chain);
   jtag.reset();
-  jtag.shift_ir(
-      "11111111"
-      "10010"
-      "111");
+  jtag.shift_ir(bits("11111111 10010 111"));
   EXPECT_EQ(jtag.shift_dr("1" + zeros(34)), "0" + kXc2s15V1 + "0" + "1");
   // IR of device 2 to its IDCODE (all ones but bit 0 = "011"), the rest BYPASS.
-  jtag.shift_ir(
-      "11111111"
-      "11111"
-      "011");
-  EXPECT_EQ(jtag.shift_dr(zeros(34)),
-            "0"
-            "0" +
-                kOther);
+  jtag.shift_ir(bits("11111111 11111 011"));
+  EXPECT_EQ(jtag.shift_dr(zeros(34)), "00" + kOther);
 }
 
 TEST(Chain, TdoChangesOnlyAfterTheFallingEdge) {
-  Chain chain;
-  add_default_parts(chain);
+  DefaultChain c;
+  Chain& chain = c.chain;
   chain.set_pins(true, true, false);
   for (bool tms : {true, true, true, true, true, false, true, false}) {
     chain.set_pins(false, tms, false);
@@ -111,94 +96,67 @@ TEST(Chain, TdoChangesOnlyAfterTheFallingEdge) {
 }
 
 TEST(Chain, ClockReturnsTdoBeforeTheRisingEdgeAndCounts) {
-  Chain chain;
-  add_default_parts(chain);
-  JtagDriver jtag(chain);
-  jtag.reset();
-  EXPECT_EQ(chain.cycle_count(), 6u);
-  chain.clock(true, false);
-  chain.clock(false, false);
-  chain.clock(false, false);  // Shift-DR
-  EXPECT_TRUE(chain.clock(false, false));
-  EXPECT_TRUE(chain.clock(false, false));
-  EXPECT_FALSE(chain.clock(false, false));
-  EXPECT_EQ(chain.cycle_count(), 12u);
+  DefaultChain c;
+  EXPECT_EQ(c.chain.cycle_count(), 6u);
+  for (bool tms : {true, false, false}) c.chain.clock(tms, false);  // to Shift-DR
+  EXPECT_TRUE(c.chain.clock(false, false));
+  EXPECT_TRUE(c.chain.clock(false, false));
+  EXPECT_FALSE(c.chain.clock(false, false));
+  EXPECT_EQ(c.chain.cycle_count(), 12u);
 }
 
-TEST(Chain, HoldingTckChangesNothing) {
+TEST(Chain, HeldTckEmptyAndFullChains) {
   Chain chain;
-  add_default_parts(chain);
-  for (int i = 0; i < 10; ++i) chain.set_pins(true, i % 2 == 0, true);
-  EXPECT_EQ(chain.cycle_count(), 0u);
-  EXPECT_EQ(chain.device(0).state(), TapState::TestLogicReset);
-}
-
-TEST(Chain, EmptyChainReadsThePullUp) {
-  Chain chain;
-  EXPECT_TRUE(chain.tdo());
+  EXPECT_TRUE(chain.tdo()) << "an empty chain reads the pull-up";
   EXPECT_TRUE(chain.clock(false, false));
-  EXPECT_EQ(chain.size(), 0u);
-}
-
-TEST(Chain, AtMostSixteenDevices) {
-  Chain chain;
   for (int i = 0; i < 16; ++i) chain.add(make_part(Part::Xcf01s, 0));
   EXPECT_THROW(chain.add(make_part(Part::Xcf01s, 0)), std::length_error);
   EXPECT_EQ(chain.size(), 16u);
+  Chain held;
+  held.add(make_part(Part::Xcf02s, 0));
+  for (int i = 0; i < 10; ++i) held.set_pins(true, i % 2 == 0, true);
+  EXPECT_EQ(held.cycle_count(), 0u);
+  EXPECT_EQ(held.device(0).state(), TapState::TestLogicReset);
 }
 
 TEST(ChainFaults, TdoStuck) {
-  Chain chain;
-  add_default_parts(chain);
-  JtagDriver jtag(chain);
-  jtag.reset();
-  chain.set_tdo_stuck(false);
-  EXPECT_EQ(jtag.shift_dr(zeros(64)), zeros(64));
-  chain.set_tdo_stuck(true);
-  EXPECT_EQ(jtag.shift_dr(zeros(64)), ones(64));
-  chain.set_tdo_stuck(std::nullopt);
-  EXPECT_EQ(jtag.shift_dr(zeros(64)), kXcf02sVd + kXc2s200);
+  DefaultChain c;
+  c.chain.set_tdo_stuck(false);
+  EXPECT_EQ(c.jtag.shift_dr(zeros(64)), zeros(64));
+  c.chain.set_tdo_stuck(true);
+  EXPECT_EQ(c.jtag.shift_dr(zeros(64)), ones(64));
+  c.chain.set_tdo_stuck(std::nullopt);
+  EXPECT_EQ(c.jtag.shift_dr(zeros(64)), kXcf02sVd + kXc2s200);
 }
 
 TEST(ChainFaults, OpenChainTdoReadsOnes) {
-  Chain chain;
-  add_default_parts(chain);
-  chain.set_open_after(0);
-  JtagDriver jtag(chain);
-  jtag.reset();
-  EXPECT_EQ(jtag.shift_dr(zeros(64)), ones(64));
+  DefaultChain c;
+  c.chain.set_open_after(0);
+  EXPECT_EQ(c.jtag.shift_dr(zeros(64)), ones(64));
   // The devices still clock: with the line mended the IR holds BYPASS.
-  jtag.shift_ir(ones(13));
-  chain.set_open_after(std::nullopt);
-  EXPECT_EQ(jtag.shift_dr("1100"),
-            "00"
-            "11");
+  c.jtag.shift_ir(ones(13));
+  c.chain.set_open_after(std::nullopt);
+  EXPECT_EQ(c.jtag.shift_dr("1100"), bits("00 11"));
 }
 
 TEST(ChainFaults, OpenLinkFloatsTheNextInputHigh) {
   // Device 1's TDO does not reach device 0: device 0 shifts in ones.
-  Chain chain;
-  add_default_parts(chain);
-  chain.add(make_part(Part::Xc2s15, 1));
-  chain.set_open_after(1);
-  JtagDriver jtag(chain);
-  jtag.reset();
-  EXPECT_EQ(jtag.shift_dr(zeros(96)), kXcf02sVd + ones(64));
+  DefaultChain c;
+  c.chain.add(make_part(Part::Xc2s15, 1));
+  c.chain.set_open_after(1);
+  c.jtag.reset();
+  EXPECT_EQ(c.jtag.shift_dr(zeros(96)), kXcf02sVd + ones(64));
   // Cut one link further: device 1 now shifts in ones behind its IDCODE.
-  chain.set_open_after(2);
-  jtag.reset();
-  EXPECT_EQ(jtag.shift_dr(zeros(96)), kXcf02sVd + kXc2s200 + ones(32));
+  c.chain.set_open_after(2);
+  c.jtag.reset();
+  EXPECT_EQ(c.jtag.shift_dr(zeros(96)), kXcf02sVd + kXc2s200 + ones(32));
 }
 
 TEST(ChainFaults, UnpoweredChainIgnoresClocksAndResetsOnPowerUp) {
-  Chain chain;
-  add_default_parts(chain);
-  JtagDriver jtag(chain);
-  jtag.reset();
-  jtag.shift_ir(ones(13));  // BYPASS in both
-  chain.clock(true, false);
-  chain.clock(false, false);
-  chain.clock(false, false);  // Shift-DR
+  DefaultChain c;
+  Chain& chain = c.chain;
+  c.jtag.shift_ir(ones(13));                                      // BYPASS in both
+  for (bool tms : {true, false, false}) chain.clock(tms, false);  // Shift-DR
   chain.set_pins(false, false, false);
   EXPECT_FALSE(chain.tdo());  // BYPASS captured 0
   chain.set_powered(false);
@@ -220,26 +178,19 @@ TEST(ChainFaults, UnpoweredChainIgnoresClocksAndResetsOnPowerUp) {
   EXPECT_EQ(chain.device(0).instruction(), 0xFEu);
   EXPECT_EQ(chain.device(1).instruction(), 0x09u);
   chain.clock(false, false);
-  EXPECT_EQ(jtag.shift_dr(zeros(64)), kXcf02sVd + kXc2s200);
+  EXPECT_EQ(c.jtag.shift_dr(zeros(64)), kXcf02sVd + kXc2s200);
 }
 
 TEST(ChainTrace, RecordsLevelsAndStatesPerRisingEdge) {
-  Chain chain;
-  add_default_parts(chain);
+  DefaultChain c;
   Trace trace;
-  chain.set_trace(&trace);
-  JtagDriver jtag(chain);
-  jtag.reset();
+  c.chain.set_trace(&trace);
+  c.jtag.reset();
   EXPECT_EQ(trace.clock_count(), 0u);  // off by default
   trace.enable(true);
-  jtag.shift_dr(std::string("10") + zeros(62));
-  EXPECT_EQ(trace.tms_bits(), "100" + zeros(63) +
-                                  "1"
-                                  "10");
-  EXPECT_EQ(trace.tdi_bits(),
-            "000"
-            "10" +
-                zeros(62) + "00");
+  c.jtag.shift_dr("10" + zeros(62));
+  EXPECT_EQ(trace.tms_bits(), "100" + zeros(63) + "110");
+  EXPECT_EQ(trace.tdi_bits(), "00010" + zeros(64));
   EXPECT_EQ(trace.tdo_bits(), "111" + kXcf02sVd + kXc2s200 + "11");
   const std::vector<TraceEntry> clocks = trace.clocks();
   ASSERT_EQ(clocks.size(), 69u);
@@ -258,10 +209,7 @@ TEST(ChainTrace, SixteenDevicesFillTheStateWord) {
   Trace trace;
   trace.enable(true);
   chain.set_trace(&trace);
-  chain.clock(true, false);
-  chain.clock(false, false);
-  chain.clock(true, false);
-  chain.clock(true, false);  // Select-IR-Scan = 9
+  for (bool tms : {true, false, true, true}) chain.clock(tms, false);  // Select-IR-Scan = 9
   EXPECT_EQ(trace.clocks().back().states, 0x9999999999999999u);
   EXPECT_EQ(trace.clocks().back().state(15), TapState::SelectIrScan);
 }

@@ -11,6 +11,7 @@
 namespace velnor::bench {
 namespace {
 
+using testing::bits;
 using testing::JtagDriver;
 using testing::ones;
 using testing::zeros;
@@ -61,13 +62,11 @@ TEST(Parts, IdcodesCarryTheVersionNibble) {
     std::uint32_t idcode;
     int ir_length;
   };
-  const Case cases[] = {
-      {Part::Xc2s15, 0, 0x00608093, 5},    {Part::Xc2s30, 1, 0x1060C093, 5},
-      {Part::Xc2s50, 2, 0x20610093, 5},    {Part::Xc2s100, 0, 0x00614093, 5},
-      {Part::Xc2s150, 0xA, 0xA0618093, 5}, {Part::Xc2s200, 0, 0x0061C093, 5},
-      {Part::Xcf01s, 0xF, 0xF5044093, 8},  {Part::Xcf02s, 0xD, 0xD5045093, 8},
-      {Part::Xcf04s, 0, 0x05046093, 8},
-  };
+  const Case cases[] = {{Part::Xc2s15, 0, 0x00608093, 5},    {Part::Xc2s30, 1, 0x1060C093, 5},
+                        {Part::Xc2s50, 2, 0x20610093, 5},    {Part::Xc2s100, 0, 0x00614093, 5},
+                        {Part::Xc2s150, 0xA, 0xA0618093, 5}, {Part::Xc2s200, 0, 0x0061C093, 5},
+                        {Part::Xcf01s, 0xF, 0xF5044093, 8},  {Part::Xcf02s, 0xD, 0xD5045093, 8},
+                        {Part::Xcf04s, 0, 0x05046093, 8}};
   for (const Case& c : cases) {
     auto device = make_part(c.part, c.version);
     EXPECT_EQ(device->idcode(), c.idcode) << device->name();
@@ -76,43 +75,24 @@ TEST(Parts, IdcodesCarryTheVersionNibble) {
   EXPECT_THROW(make_part(Part::Xc2s15, 16), std::invalid_argument);
 }
 
-TEST(Parts, InstructionCaptureOfIdleParts) {
-  // Spartan-II unconfigured: PROGRAM 1, INIT 1, DONE 0, then 01.
-  // XCF: not in ISC mode, unprotected, no operation: 00000001.
-  Chain chain;
-  chain.add(make_part(Part::Xc2s50, 0));
-  chain.add(make_part(Part::Xcf01s, 0));
-  JtagDriver jtag(chain);
-  jtag.reset();
-  EXPECT_EQ(jtag.shift_ir(ones(13)),
-            "10011"
-            "10000000");
-}
-
 TEST(Parts, IdcodeInstructionsAndSpartanUsercode) {
   Chain chain;
   chain.add(make_part(Part::Xc2s200, 0));
   chain.add(make_part(Part::Xcf04s, 0xF));
   JtagDriver jtag(chain);
   jtag.reset();
-  // Load BYPASS everywhere, then the IDCODE instructions 0x09 and 0xFE.
-  jtag.shift_ir(ones(13));
-  EXPECT_EQ(jtag.shift_dr("11"
-                          "000"),
-            "00"
-            "110");
-  jtag.shift_ir(
-      "10010"
-      "01111111");
+  // Load BYPASS everywhere; the capture is the idle parts' (Spartan-II:
+  // PROGRAM 1, INIT 1, DONE 0, then 01; XCF: 00000001).
+  EXPECT_EQ(jtag.shift_ir(ones(13)), bits("10011 10000000"));
+  EXPECT_EQ(jtag.shift_dr(bits("11 000")), bits("00 110"));
+  jtag.shift_ir(bits("10010 01111111"));
   EXPECT_EQ(chain.device(0).instruction(), 0x09u);
   EXPECT_EQ(chain.device(1).instruction(), 0xFEu);
   EXPECT_EQ(jtag.shift_dr(zeros(64)),
             "11001001000000111000011000000000"    // 0x0061C093
             "11001001000001100010000010101111");  // 0xF5046093
   // USERCODE 0x08 on the FPGA reads all ones until it is configured.
-  jtag.shift_ir(
-      "00010"
-      "11111111");
+  jtag.shift_ir(bits("00010 11111111"));
   EXPECT_EQ(jtag.shift_dr(zeros(33)), ones(32) + "0");
 }
 
@@ -170,7 +150,9 @@ TEST(Device, TdoIsDrivenOnlyInShiftStates) {
   }
 }
 
-TEST(Device, UnknownInstructionsSelectBypass) {
+// Unknown instructions select BYPASS; so does reset on a part whose code
+// has bit 0 clear (IDCODE bit 0 is always 1: such a code stands for none).
+TEST(Device, UnknownInstructionsAndMissingIdcodeSelectBypass) {
   Chain chain;
   chain.add(make_generic_device(0x12345093, 6, 0x1));
   JtagDriver jtag(chain);
@@ -179,16 +161,12 @@ TEST(Device, UnknownInstructionsSelectBypass) {
     jtag.shift_ir(code);
     EXPECT_EQ(jtag.shift_dr("1101"), "0110") << code;
   }
-}
-
-TEST(Device, PartWithoutIdentificationRegisterResetsToBypass) {
-  // IDCODE bit 0 is always 1; a code with bit 0 clear stands for none.
-  Chain chain;
-  chain.add(make_generic_device(0x12345092, 3, 0x1));
-  JtagDriver jtag(chain);
-  jtag.reset();
-  EXPECT_EQ(chain.device(0).instruction(), 0x7u);
-  EXPECT_EQ(jtag.shift_dr("111"), "011");
+  Chain none;
+  none.add(make_generic_device(0x12345092, 3, 0x1));
+  JtagDriver reset(none);
+  reset.reset();
+  EXPECT_EQ(none.device(0).instruction(), 0x7u);
+  EXPECT_EQ(reset.shift_dr("111"), "011");
 }
 
 TEST(Device, GenericIrLengthBounds) {

@@ -36,19 +36,15 @@ inline std::vector<std::uint8_t> restore_words() {
   return word_bytes({0x30008001, 8, 0x30012001, 0x00A03F2D, 0x00000000});
 }
 
-// Pins: anything with bool clock(bool tms, bool tdi) that runs one TCK
-// cycle and returns TDO as sampled before the rising edge (Chain does).
-template <typename Pins>
-class BasicFpgaDriver {
+class FpgaDriver {
  public:
   // fpga: the FPGA's index on the chain (0 nearest TDO).
-  BasicFpgaDriver(Pins& pins, Chain& chain, std::size_t fpga)
-      : pins_(pins), chain_(chain), fpga_(fpga) {}
+  explicit FpgaDriver(Chain& chain, std::size_t fpga = 0) : chain_(chain), fpga_(fpga) {}
 
   // Test-Logic-Reset, then Run-Test/Idle.
   void reset() {
-    for (int i = 0; i < 5; ++i) pins_.clock(true, false);
-    pins_.clock(false, false);
+    for (int i = 0; i < 5; ++i) chain_.clock(true, false);
+    chain_.clock(false, false);
   }
 
   // The FPGA gets code, every other device BYPASS (all ones). The cycle
@@ -61,7 +57,7 @@ class BasicFpgaDriver {
       for (int bit = 0; bit < length; ++bit) {
         const bool value = i == fpga_ ? ((code >> bit) & 1) != 0 : true;
         const bool last = i + 1 == chain_.size() && bit + 1 == length;
-        pins_.clock(last, value);
+        chain_.clock(last, value);
       }
     }
     leave();
@@ -76,7 +72,7 @@ class BasicFpgaDriver {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       for (int bit = 7; bit >= 0; --bit) {
         const bool last = i + 1 == bytes.size() && bit == 0;
-        pins_.clock(last, ((bytes[i] >> bit) & 1) != 0);
+        chain_.clock(last, ((bytes[i] >> bit) & 1) != 0);
       }
     }
     leave();
@@ -89,7 +85,7 @@ class BasicFpgaDriver {
     std::string out;
     const std::size_t total = bits + fpga_;
     for (std::size_t i = 0; i < total; ++i) {
-      const bool level = pins_.clock(i + 1 == total, false);
+      const bool level = chain_.clock(i + 1 == total, false);
       if (i >= fpga_) out.push_back(level ? '1' : '0');
     }
     leave();
@@ -97,7 +93,7 @@ class BasicFpgaDriver {
   }
 
   void idle(int clocks) {
-    for (int i = 0; i < clocks; ++i) pins_.clock(false, false);
+    for (int i = 0; i < clocks; ++i) chain_.clock(false, false);
   }
 
   // The library's configuration: CFG_IN with the data, then JSTART, a
@@ -143,25 +139,19 @@ class BasicFpgaDriver {
  private:
   // From Run-Test/Idle to the first Shift cycle.
   void enter(bool ir) {
-    pins_.clock(true, false);
-    if (ir) pins_.clock(true, false);
-    pins_.clock(false, false);  // Capture
-    pins_.clock(false, false);  // Shift
+    chain_.clock(true, false);
+    if (ir) chain_.clock(true, false);
+    chain_.clock(false, false);  // Capture
+    chain_.clock(false, false);  // Shift
   }
   // From Exit1 through Update to Run-Test/Idle.
   void leave() {
-    pins_.clock(true, false);
-    pins_.clock(false, false);
+    chain_.clock(true, false);
+    chain_.clock(false, false);
   }
 
-  Pins& pins_;
   Chain& chain_;
   std::size_t fpga_;
-};
-
-class FpgaDriver : public BasicFpgaDriver<Chain> {
- public:
-  explicit FpgaDriver(Chain& chain, std::size_t fpga = 0) : BasicFpgaDriver(chain, chain, fpga) {}
 };
 
 }  // namespace velnor::bench::testing

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "bench/chain.h"
 
@@ -43,5 +44,13 @@ class JtagDriver {
 
 inline std::string ones(std::size_t n) { return std::string(n, '1'); }
 inline std::string zeros(std::size_t n) { return std::string(n, '0'); }
+// "10 011" -> "10011": spaces only group the bits for the reader.
+inline std::string bits(std::string_view spaced) {
+  std::string out;
+  for (char c : spaced) {
+    if (c != ' ') out.push_back(c);
+  }
+  return out;
+}
 
 }  // namespace velnor::bench::testing

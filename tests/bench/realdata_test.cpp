@@ -82,28 +82,28 @@ constexpr RealFile kFiles[] = {
 struct Result {
   bool done;
   bool crc_error;
+  bool user_mode;
+  std::uint32_t status;  // as read through CFG_OUT
 };
 
 Result configure(const RealFile& file, const std::vector<std::uint8_t>& data) {
   auto board = make_board(std::string("chain=") + file.chain + ";mode=" + file.mode);
   FpgaDriver jtag(board->chain());
   jtag.configure(data);
-  return {board->fpga()->done(), board->fpga()->crc_error()};
+  const Spartan2& fpga = *board->fpga();
+  return {fpga.done(), fpga.crc_error(), fpga.user_mode(), jtag.status()};
 }
 
 TEST_F(RealBitstreams, EachConfiguresItsPart) {
   for (const RealFile& file : kFiles) {
+    SCOPED_TRACE(file.path);
     const BitFile bit = read_bit_file(kExamples / file.path);
-    ASSERT_EQ(bit.part, file.part) << file.path;
-    auto board = make_board(std::string("chain=") + file.chain + ";mode=" + file.mode);
-    FpgaDriver jtag(board->chain());
-    jtag.configure(bit.data);
-    Spartan2& fpga = *board->fpga();
-    EXPECT_TRUE(fpga.done()) << file.path;
-    EXPECT_FALSE(fpga.crc_error()) << file.path;
-    EXPECT_TRUE(fpga.user_mode()) << file.path;
-    const std::uint32_t mode_bits = std::string(file.mode) == "slave" ? 0x1C00 : 0;
-    EXPECT_EQ(jtag.status(), 0x6300 | mode_bits) << file.path;
+    ASSERT_EQ(bit.part, file.part);
+    const Result r = configure(file, bit.data);
+    EXPECT_TRUE(r.done);
+    EXPECT_FALSE(r.crc_error);
+    EXPECT_TRUE(r.user_mode);
+    EXPECT_EQ(r.status, 0x6300u | (std::string(file.mode) == "slave" ? 0x1C00 : 0));
   }
 }
 
@@ -117,8 +117,7 @@ TEST_F(RealBitstreams, CclkFileNeedsTheSerialMaster) {
 }
 
 // Flips in the sync word, in header words (type, operation, register and
-// count fields),
-// register values and frame data; not the dummy word, nor the RCRC header
+// count fields), register values and frame data; not the dummy word, nor the RCRC header
 // of a fresh part, nor the trailing zero words, which a real part ignores
 // too. XC2S50 layout: block 0 in words 18..15893, the RAM columns behind
 // FAR writes at 15894 and 16677, the first CRC at 17448, LFRM at 17450, the
@@ -127,56 +126,15 @@ TEST_F(RealBitstreams, SingleBitFlipsFail) {
   const RealFile& file = kFiles[0];
   const BitFile bit = read_bit_file(kExamples / file.path);
   ASSERT_EQ(bit.data.size(), 69900u);
+  // Headers, then register values, then frame data.
   const std::pair<std::size_t, int> flips[] = {
-      // Headers.
-      {1, 0},
-      {4, 13},
-      {4, 0},
-      {6, 27},
-      {8, 29},
-      {10, 15},
-      {12, 0},
-      {16, 0},
-      {17, 3},
-      {17, 30},
-      {15894, 14},
-      {15896, 5},
-      {16679, 9},
-      {17448, 15},
-      {17450, 13},
-      {17452, 2},
-      {17465, 1},
-      {17467, 27},
-      {17469, 29},
-      // Register values.
-      {3, 2},
-      {5, 0},
-      {7, 21},
-      {7, 15},
-      {7, 13},
-      {9, 31},
-      {11, 0},
-      {13, 17},
-      {15, 1},
-      {15895, 25},
-      {16678, 17},
-      {17449, 4},
-      {17451, 2},
-      {17466, 0},
-      {17468, 0},
-      {17470, 8},
-      // Frame data.
-      {18, 31},
-      {100, 0},
-      {5000, 17},
-      {15893, 7},
-      {15900, 3},
-      {16676, 30},
-      {16700, 12},
-      {17447, 0},
-      {17453, 9},
-      {17464, 31},
-  };
+      {1, 0},      {4, 13},     {4, 0},     {6, 27},     {8, 29},     {10, 15},    {12, 0},
+      {16, 0},     {17, 3},     {17, 30},   {15894, 14}, {15896, 5},  {16679, 9},  {17448, 15},
+      {17450, 13}, {17452, 2},  {17465, 1}, {17467, 27}, {17469, 29}, {3, 2},      {5, 0},
+      {7, 21},     {7, 15},     {7, 13},    {9, 31},     {11, 0},     {13, 17},    {15, 1},
+      {15895, 25}, {16678, 17}, {17449, 4}, {17451, 2},  {17466, 0},  {17468, 0},  {17470, 8},
+      {18, 31},    {100, 0},    {5000, 17}, {15893, 7},  {15900, 3},  {16676, 30}, {16700, 12},
+      {17447, 0},  {17453, 9},  {17464, 31}};
   for (const auto& [word, bit_number] : flips) {
     std::vector<std::uint8_t> data = bit.data;
     data[4 * word + 3 - static_cast<std::size_t>(bit_number / 8)] ^=

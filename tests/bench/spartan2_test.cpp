@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <bitset>
-#include <chrono>
-#include <cstdio>
 #include <stdexcept>
 
 #include "bench/bitstream.h"
@@ -61,44 +59,6 @@ struct OneFpga {
   FpgaDriver jtag{board->chain()};
 };
 
-TEST(Spartan2Geometry, FramesAndSizesOfEveryPart) {
-  struct Case {
-    Part part;
-    int frame_words;
-    int block0_words;  // with its pad frame
-    int bitstream_bytes;
-  };
-  const Case cases[] = {
-      {Part::Xc2s15, 7, 5229, 24712},     {Part::Xc2s30, 9, 9315, 42096},
-      {Part::Xc2s50, 12, 15876, 69900},   {Part::Xc2s100, 14, 22554, 97652},
-      {Part::Xc2s150, 16, 30384, 130012}, {Part::Xc2s200, 18, 39366, 166980},
-  };
-  for (const Case& c : cases) {
-    const Spartan2Geometry g = spartan2_geometry(c.part);
-    EXPECT_EQ(g.frame_words(), c.frame_words) << bit_file_part_name(c.part);
-    EXPECT_EQ(g.frame_words() * (g.block0_frames() + 1), c.block0_words);
-    EXPECT_EQ(4 * g.bitstream_words(), c.bitstream_bytes);
-    EXPECT_EQ(g.bitstream_frames(), 48 * g.clb_columns + 301);
-  }
-  EXPECT_THROW(spartan2_geometry(Part::Xcf02s), std::invalid_argument);
-}
-
-TEST(ConfigCrc, SecondCheckOfEveryPart) {
-  // LFRM, one zero frame, START and CTL = 0 after the first check.
-  const std::pair<Part, std::uint16_t> cases[] = {
-      {Part::Xc2s15, 0xA490},  {Part::Xc2s30, 0xC17D},  {Part::Xc2s50, 0xE15A},
-      {Part::Xc2s100, 0x6B97}, {Part::Xc2s150, 0xE117}, {Part::Xc2s200, 0x38FE},
-  };
-  for (const auto& [part, expected] : cases) {
-    std::uint16_t crc = config_crc_step(0, 4, 3);
-    for (int i = 0; i < spartan2_geometry(part).frame_words(); ++i)
-      crc = config_crc_step(crc, 2, 0);
-    crc = config_crc_step(crc, 4, 5);
-    crc = config_crc_step(crc, 5, 0);
-    EXPECT_EQ(crc, expected) << bit_file_part_name(part);
-  }
-}
-
 TEST(ConfigCrc, DataLeastSignificantFirstThenFourAddressBits) {
   EXPECT_EQ(config_crc_step(0, 0, 0), 0);
   // Data bit 31 is the last data bit in: it feeds 0xA001 back, and each of
@@ -113,17 +73,17 @@ TEST(ConfigCrc, DataLeastSignificantFirstThenFourAddressBits) {
 
 TEST(Spartan2Config, EveryPartConfiguresFromItsBitstream) {
   for (const char* part : {"xc2s15", "xc2s30", "xc2s50", "xc2s100", "xc2s150", "xc2s200"}) {
+    SCOPED_TRACE(part);
     OneFpga f(std::string("chain=") + part);
     Part which;
     ASSERT_TRUE(part_from_name(part, &which));
     f.jtag.reset();
-    EXPECT_EQ(ir_capture(f.board->chain()), "10011") << part;  // DONE 0, INIT 1
+    EXPECT_EQ(ir_capture(f.board->chain()), "10011");  // DONE 0, INIT 1
     f.jtag.configure(bitstream(which));
-    EXPECT_TRUE(f.fpga->done()) << part;
-    EXPECT_FALSE(f.fpga->crc_error()) << part;
-    EXPECT_TRUE(f.fpga->user_mode()) << part;
-    EXPECT_EQ(f.fpga->status_word(), kConfigured) << part;
-    EXPECT_EQ(ir_capture(f.board->chain()), "10111") << part;  // DONE 1
+    EXPECT_FALSE(f.fpga->crc_error());
+    EXPECT_TRUE(f.fpga->user_mode());
+    EXPECT_EQ(f.fpga->status_word(), kConfigured);
+    EXPECT_EQ(ir_capture(f.board->chain()), "10111");  // DONE 1
   }
 }
 
@@ -132,31 +92,25 @@ TEST(Spartan2Config, FaultsSetTheCrcErrorAndNeverReachDone) {
     const char* name;
     BitstreamOptions options;
   };
-  std::vector<Case> cases(6, {"", {}});
-  cases[0].name = "first CRC";
-  cases[0].options.wrong_first_crc = true;
-  cases[1].name = "one frame more";
-  cases[1].options.extra_frames = 1;
-  cases[2].name = "one frame less";
-  cases[2].options.extra_frames = -1;
-  cases[3].name = "frame length";
-  cases[3].options.wrong_frame_length = true;
-  cases[4].name = "missing register";
-  cases[4].options.write_to_missing_register = true;
-  cases[5].name = "none";
+  Case cases[] = {{"first CRC", {.wrong_first_crc = true}},
+                  {"one frame more", {.extra_frames = 1}},
+                  {"one frame less", {.extra_frames = -1}},
+                  {"frame length", {.wrong_frame_length = true}},
+                  {"missing register", {.write_to_missing_register = true}},
+                  {"none", {}}};
   for (Case& c : cases) {
     c.options.part = Part::Xc2s30;
     OneFpga f("chain=xc2s30");
     f.jtag.configure(make_bitstream(c.options));
+    SCOPED_TRACE(c.name);
     const bool faulty = c.name != std::string("none");
-    EXPECT_EQ(f.fpga->crc_error(), faulty) << c.name;
-    EXPECT_EQ(f.fpga->init(), !faulty) << c.name;
-    EXPECT_EQ(f.fpga->done(), !faulty) << c.name;
+    EXPECT_EQ(f.fpga->crc_error(), faulty);
+    EXPECT_EQ(f.fpga->init(), !faulty);
+    EXPECT_EQ(f.fpga->done(), !faulty);
     // INIT low and DONE low in the IR capture; bit 0 of STAT.
-    EXPECT_EQ(ir_capture(f.board->chain()), faulty ? "10001" : "10111") << c.name;
+    EXPECT_EQ(ir_capture(f.board->chain()), faulty ? "10001" : "10111");
     EXPECT_EQ(f.jtag.status() & (Spartan2::kStatCrcError | Spartan2::kStatInit),
-              faulty ? Spartan2::kStatCrcError : Spartan2::kStatInit)
-        << c.name;
+              faulty ? Spartan2::kStatCrcError : Spartan2::kStatInit);
   }
 }
 
@@ -481,36 +435,6 @@ TEST(Spartan2Jtag, DeviceOnTheTdiSideNeedsWholeWords) {
   EXPECT_EQ(jtag.read(33), "0" + bits32(kConfigured));
   // Unpadded, the FPGA sees 65 bits: off the word boundary, nothing read.
   EXPECT_EQ(jtag.status(), 0u);
-}
-
-// The default board: the PROM nearest TDO, the FPGA behind it.
-TEST(Spartan2Jtag, DefaultBoardConfiguresThroughThePrinterPort) {
-  auto board = make_board("default");
-  Spartan2* fpga = board->fpga();
-  ASSERT_EQ(fpga, &board->chain().device(1));
-  ASSERT_NE(board->open_device("\\\\.\\giveio", 0xC0000000, 0, 3, 0x80), 0u);
-  // The cable: data bit 0 TDI, 1 TCK, 2 TMS, 4 buffer enable; status bit 4 TDO.
-  struct PortPins {
-    Board& board;
-    bool clock(bool tms, bool tdi) {
-      const auto data = static_cast<std::uint8_t>(0x10 | (tms ? 0x04 : 0) | (tdi ? 0x01 : 0));
-      board.port_write(0x378, data);
-      const bool tdo = (board.port_read(0x379) & 0x10) != 0;
-      board.port_write(0x378, static_cast<std::uint8_t>(data | 0x02));
-      return tdo;
-    }
-  } pins{*board};
-  testing::BasicFpgaDriver<PortPins> jtag(pins, board->chain(), 1);
-  const std::vector<std::uint8_t> data = bitstream(Part::Xc2s200);
-  const auto begin = std::chrono::steady_clock::now();
-  jtag.configure(data);
-  const auto took = std::chrono::steady_clock::now() - begin;
-  std::printf(
-      "[ bench    ] XC2S200 configuration through the printer port: %lld ms\n",
-      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
-  EXPECT_TRUE(fpga->user_mode());
-  EXPECT_EQ(jtag.status(), kConfigured);
-  EXPECT_TRUE(board->violations().empty());
 }
 
 }  // namespace

@@ -141,29 +141,6 @@ TEST(UserRegisters, OneZeroBitUntilConfigured) {
   EXPECT_EQ(none.raw.shift_dr("1" + bits_of({0x11})), "0" + std::string("10001000"));
 }
 
-TEST(UserRegisters, LoopbackOnBothChannels) {
-  Configured c("chain=xc2s50;design=loopback");
-  c.jtag.instruction(Spartan2::kUser1);
-  // Two alignment zeros, the start bit, then the bytes.
-  EXPECT_EQ(c.raw.shift_dr("001" + bits_of({0x3C, 0x81})), "000" + bits_of({0xA5, 0x3C}));
-  c.jtag.instruction(Spartan2::kUser2);
-  EXPECT_EQ(c.raw.shift_dr("1" + bits_of({0x3C, 0x81})), "0" + bits_of({0x5A, 0x3C}));
-}
-
-TEST(UserRegisters, MemoryThroughUser1) {
-  Configured c("chain=xc2s15");
-  EXPECT_EQ(c.fpga->design().kind(), DesignKind::Memory);
-  c.jtag.instruction(Spartan2::kUser1);
-  c.raw.shift_dr("1" + bits_of({0x80, 0x00, 0x00, 0x40, 0x42, 0xBE, 0xEF, 0x00}));
-  EXPECT_EQ(c.fpga->design().read(0x40), 0xBE);
-  EXPECT_EQ(c.fpga->design().read(0x41), 0xEF);
-  const std::string out = c.raw.shift_dr("1" + bits_of({0x80, 0x00, 0x00, 0x40, 0x21, 0x21, 0, 0}));
-  EXPECT_EQ(bytes_of(out.substr(1)), (Bytes{0, 0, 0, 0, 0, 0, 0xBE, 0xEF}));
-  c.jtag.instruction(Spartan2::kUser2);
-  EXPECT_EQ(c.raw.shift_dr("1" + bits_of({0x80, 0x00, 0x00, 0x40, 0x21, 0, 0})),
-            std::string(57, '0'));
-}
-
 // Leaving Shift-DR through Pause-DR and coming back keeps the frame: only
 // Capture-DR restarts it.
 TEST(UserRegisters, FramesContinueWhileTheScanStaysInShiftDr) {
