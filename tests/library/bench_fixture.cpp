@@ -77,4 +77,12 @@ std::string bits_of(const std::uint8_t* bytes, int bit_count) {
   return bits;
 }
 
+std::string bits(std::string_view spaced) {
+  std::string out;
+  for (char c : spaced) {
+    if (c != ' ') out.push_back(c);
+  }
+  return out;
+}
+
 }  // namespace velnor::testing

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "bench/board.h"
 
@@ -42,5 +43,8 @@ void stop_recording_shifts();
 
 // "0101..." from a most-significant-first byte buffer, bit_count bits.
 std::string bits_of(const std::uint8_t* bytes, int bit_count);
+
+// "11 00 1" -> "11001": spaces only group the bits for the reader.
+std::string bits(std::string_view spaced);
 
 }  // namespace velnor::testing

@@ -54,8 +54,9 @@ TEST_F(ChainScanTest, EverySpartanTwoAloneOnTheChain) {
       {"xc2s150/va", "v150", 0xA0618093}, {"xc2s200/vf", "v200", 0xF061C093},
   };
   for (const auto& part : kParts) {
+    SCOPED_TRACE(part.part);
     scanned(std::string("chain=") + part.part);
-    ASSERT_EQ(device_count, 1) << part.part;
+    ASSERT_EQ(device_count, 1);
     EXPECT_STREQ(chain_devices[0].name, part.name);
     EXPECT_EQ(chain_devices[0].idcode, part.idcode) << "version nibble kept";
     EXPECT_EQ(chain_devices[0].ir_length, 5);
@@ -72,26 +73,27 @@ TEST_F(ChainScanTest, SharedCodesResolveToTheFirstFittingRow) {
   EXPECT_EQ(velnor_check_daisychain(), 0u) << "three devices";
 }
 
-TEST_F(ChainScanTest, ACaptureWithoutTheMandatoryLowBitsIsNotIdentified) {
-  scanned("chain=other:0x0610093:5:0x03", false);
-  EXPECT_EQ(device_count, 1);
-  EXPECT_EQ(chain_devices[0].name, nullptr);
-}
-
-TEST_F(ChainScanTest, UnknownDeviceFailsTheScanAndKeepsTheEntriesBeforeIt) {
-  scanned("chain=xcf02s,other:0x12345093:6,xc2s50", false);
-  EXPECT_EQ(device_count, 3);
-  EXPECT_STREQ(chain_devices[0].name, "xcf02s");
-  EXPECT_EQ(chain_devices[1].name, nullptr);
-  EXPECT_EQ(chain_devices[1].idcode, 0u);
-  EXPECT_EQ(chain_devices[2].name, nullptr);
-}
-
-TEST_F(ChainScanTest, StuckOrOpenTdoFindsNoDevice) {
-  for (const char* description : {"fault=tdo1", "fault=open", "chain="}) {
-    scanned(description, false);
-    EXPECT_EQ(device_count, 0) << description;
+// Each fails the scan; the entries before the first unidentified one are kept.
+TEST_F(ChainScanTest, ChainsThatAreNotIdentified) {
+  const struct {
+    const char* description;
+    int count;
+    int unnamed_from;
+  } kChains[] = {{"fault=tdo1", 0, 0},
+                 {"fault=open", 0, 0},
+                 {"chain=", 0, 0},
+                 {"chain=other:0x0610093:5:0x03", 1, 0},  // capture without the mandatory 01
+                 {"chain=xcf02s,other:0x12345093:6,xc2s50", 3, 1}};
+  for (const auto& chain : kChains) {
+    SCOPED_TRACE(chain.description);
+    scanned(chain.description, false);
+    EXPECT_EQ(device_count, chain.count);
+    for (int i = chain.unnamed_from; i < device_count; ++i)
+      EXPECT_EQ(chain_devices[i].name, nullptr);
   }
+  EXPECT_STREQ(chain_devices[0].name, "xcf02s");
+  EXPECT_EQ(chain_devices[1].idcode, 0u);
+  scanned("chain=xcf02s,xc2s200;fault=open@1", false);  // a broken link inside the chain
 }
 
 TEST_F(ChainScanTest, TdoStuckLowIsBoundedAndFindsNoDevice) {
@@ -99,10 +101,6 @@ TEST_F(ChainScanTest, TdoStuckLowIsBoundedAndFindsNoDevice) {
   EXPECT_EQ(device_count, 0);
   // Both counts stop after 64 clocks; nothing reads IDCODEs.
   EXPECT_EQ(board.trace().clock_count(), 6u + 2 + 2 + 64 + 64 + 1 + 2 + 2 + 64 + 1 + 6);
-}
-
-TEST_F(ChainScanTest, ABrokenLinkInsideTheChainFailsTheScan) {
-  scanned("chain=xcf02s,xc2s200;fault=open@1", false);
 }
 
 TEST_F(ChainScanTest, MoreDevicesThanTheTableHoldsFailWithoutOverflow) {
@@ -122,30 +120,28 @@ TEST_F(ChainScanTest, EightDevicesAreTheMost) {
 }
 
 TEST_F(ChainScanTest, SelectDeviceFillsThePositionForEveryIndex) {
+  auto expect_position = [](const ChainPosition& expected) {
+    SCOPED_TRACE(expected.index);
+    EXPECT_EQ(chain_position.index, expected.index);
+    EXPECT_EQ(chain_position.ir_lead, expected.ir_lead);
+    EXPECT_EQ(chain_position.ir_trail, expected.ir_trail);
+    EXPECT_EQ(chain_position.dr_lead, expected.dr_lead);
+    EXPECT_EQ(chain_position.dr_trail, expected.dr_trail);
+    EXPECT_EQ(chain_position.bypass_bits, expected.bypass_bits);
+  };
   scanned("chain=xcf02s,xc2s50");
   EXPECT_EQ(select_device(1), 0x00610093u);
-  EXPECT_EQ(chain_position.ir_lead, 8);
-  EXPECT_EQ(chain_position.ir_trail, 0);
-  EXPECT_EQ(chain_position.dr_lead, 1);
-  EXPECT_EQ(chain_position.dr_trail, 0);
-  EXPECT_EQ(chain_position.bypass_bits, 0);
+  expect_position({1, 8, 0, 1, 0, 0});
   EXPECT_EQ(select_device(0), 0x05045093u);
-  EXPECT_EQ(chain_position.ir_lead, 0);
-  EXPECT_EQ(chain_position.ir_trail, 5);
-  EXPECT_EQ(chain_position.dr_lead, 0);
-  EXPECT_EQ(chain_position.dr_trail, 1);
-  EXPECT_EQ(chain_position.bypass_bits, 1);
+  expect_position({0, 0, 5, 0, 1, 1});
 
   scanned("chain=xc2s15,xcf01s,xc2s30,xcf04s");
-  const ChainPosition kExpected[] = {
-      {0, 0, 21, 0, 3, 3}, {1, 5, 13, 1, 2, 2}, {2, 13, 8, 2, 1, 1}, {3, 18, 0, 3, 0, 0}};
-  for (const ChainPosition& expected : kExpected) {
+  for (const ChainPosition& expected : {ChainPosition{0, 0, 21, 0, 3, 3},
+                                        {1, 5, 13, 1, 2, 2},
+                                        {2, 13, 8, 2, 1, 1},
+                                        {3, 18, 0, 3, 0, 0}}) {
     EXPECT_NE(select_device(expected.index), 0u);
-    EXPECT_EQ(chain_position.ir_lead, expected.ir_lead) << expected.index;
-    EXPECT_EQ(chain_position.ir_trail, expected.ir_trail) << expected.index;
-    EXPECT_EQ(chain_position.dr_lead, expected.dr_lead) << expected.index;
-    EXPECT_EQ(chain_position.dr_trail, expected.dr_trail) << expected.index;
-    EXPECT_EQ(chain_position.bypass_bits, expected.bypass_bits) << expected.index;
+    expect_position(expected);
   }
   EXPECT_EQ(select_device(4), 0u) << "index equal to the count";
   EXPECT_EQ(select_device(-1), 0u);

@@ -39,6 +39,8 @@ class PortIoInstaller : public ::testing::Test {
 const Calls kPreamble = {"GetVersionEx -> 2", "getenv SystemRoot -> C:\\WINDOWS",
                          "CreateFile \\\\.\\giveio -> failed (driver not running)",
                          "OpenSCManager 0xF003F -> ok"};
+const Calls kUseRunning = {"GetVersionEx -> 2", "getenv SystemRoot -> C:\\WINDOWS",
+                           "CreateFile \\\\.\\giveio -> ok", "CloseHandle \\\\.\\giveio -> ok"};
 const Calls kStartAndOpen = {"OpenService giveio -> ok", "StartService giveio -> ok",
                              "CloseServiceHandle giveio -> ok", "CreateFile \\\\.\\giveio -> ok",
                              "CloseHandle \\\\.\\giveio -> ok"};
@@ -53,32 +55,45 @@ Calls join(std::initializer_list<Calls> parts) {
   return result;
 }
 
-TEST_F(PortIoInstaller, OlderPlatformLineNeedsNoDriver) {
-  load("platform=9x;giveio=absent");
-  EXPECT_EQ(enable_port_io(), 1);
-  unload();
-  EXPECT_EQ(windows().calls(), Calls{"GetVersionEx -> 1"});
-  EXPECT_EQ(port_io.port_io_method, 0);
-  EXPECT_EQ(giveio(), nullptr);
-}
-
-TEST_F(PortIoInstaller, FailingVersionQueryCountsAsOlderLine) {
-  load("platform=noversion;giveio=stopped");
-  EXPECT_EQ(enable_port_io(), 1);
-  unload();
-  EXPECT_EQ(windows().calls(), Calls{"GetVersionEx -> failed"});
-  EXPECT_FALSE(giveio()->running);
-}
-
-TEST_F(PortIoInstaller, RunningDriverIsUsedAndLeftAlone) {
-  load("platform=nt;giveio=running");
-  EXPECT_EQ(enable_port_io(), 2);
-  unload();
-  EXPECT_EQ(windows().calls(),
-            (Calls{"GetVersionEx -> 2", "getenv SystemRoot -> C:\\WINDOWS",
-                   "CreateFile \\\\.\\giveio -> ok", "CloseHandle \\\\.\\giveio -> ok"}));
-  EXPECT_EQ(port_io.port_io_method, 2);
-  EXPECT_TRUE(giveio()->running);
+// No service is started, installed or removed: the older platform line (or a
+// failing version query) needs no driver, a running one is used as it is,
+// and a user without rights cannot start a stopped one.
+TEST_F(PortIoInstaller, CasesThatChangeNoService) {
+  const struct {
+    const char* board;
+    int result;
+    int method;  // kept for the unload
+    Calls calls;
+    int running;  // -1: no service at all
+  } kCases[] = {
+      {"platform=9x;giveio=absent", 1, 0, {"GetVersionEx -> 1"}, -1},
+      {"platform=noversion;giveio=stopped", 1, 0, {"GetVersionEx -> failed"}, 0},
+      {"platform=nt;giveio=running", 2, 2, kUseRunning, 1},
+      {"platform=nt;rights=user;giveio=running", 2, 2, kUseRunning, 1},
+      {"platform=nt;rights=user;giveio=stopped;driverfile=installed;localdriver=present",
+       0,
+       0,
+       {"GetVersionEx -> 2", "getenv SystemRoot -> C:\\WINDOWS",
+        "CreateFile \\\\.\\giveio -> failed (driver not running)",
+        "OpenSCManager 0xF003F -> failed (access denied)",
+        "CopyFile giveio.sys -> C:\\WINDOWS/system32/drivers/giveio.sys -> failed (exists)",
+        "OpenSCManager 0xF003F -> failed (access denied)"},
+       0}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.board);
+    load(c.board);
+    EXPECT_EQ(enable_port_io(), c.result);
+    unload();
+    EXPECT_EQ(windows().calls(), c.calls);
+    EXPECT_EQ(port_io.port_io_method, c.method);
+    EXPECT_EQ(windows().open_handle_count(), 0u);
+    if (c.running < 0) {
+      EXPECT_EQ(giveio(), nullptr);
+    } else {
+      ASSERT_NE(giveio(), nullptr);
+      EXPECT_EQ(giveio()->running, c.running == 1);
+    }
+  }
 }
 
 TEST_F(PortIoInstaller, StoppedServiceIsStartedAndStoppedAtUnload) {
@@ -147,35 +162,9 @@ TEST_F(PortIoInstaller, SecondEnableAfterInstallKeepsTheCleanUp) {
   EXPECT_EQ(enable_port_io(), 2);
   EXPECT_EQ(port_io.port_io_method, 4);
   unload();
-  const Calls second = {"GetVersionEx -> 2", "getenv SystemRoot -> C:\\WINDOWS",
-                        "CreateFile \\\\.\\giveio -> ok", "CloseHandle \\\\.\\giveio -> ok"};
   EXPECT_EQ(calls_from(first),
-            join({second, kStop, kDelete, {"CloseServiceHandle manager -> ok"}}));
+            join({kUseRunning, kStop, kDelete, {"CloseServiceHandle manager -> ok"}}));
   EXPECT_EQ(giveio(), nullptr);
-}
-
-TEST_F(PortIoInstaller, UserWithoutRightsCannotStartTheDriver) {
-  load("platform=nt;rights=user;giveio=stopped;driverfile=installed;localdriver=present");
-  EXPECT_EQ(enable_port_io(), 0);
-  unload();
-  const Calls expected = {
-      "GetVersionEx -> 2",
-      "getenv SystemRoot -> C:\\WINDOWS",
-      "CreateFile \\\\.\\giveio -> failed (driver not running)",
-      "OpenSCManager 0xF003F -> failed (access denied)",
-      "CopyFile giveio.sys -> C:\\WINDOWS/system32/drivers/giveio.sys -> failed (exists)",
-      "OpenSCManager 0xF003F -> failed (access denied)"};
-  EXPECT_EQ(windows().calls(), expected);
-  EXPECT_FALSE(giveio()->running);
-  EXPECT_EQ(windows().open_handle_count(), 0u);
-}
-
-TEST_F(PortIoInstaller, UserWithoutRightsUsesRunningDriver) {
-  load("platform=nt;rights=user;giveio=running");
-  EXPECT_EQ(enable_port_io(), 2);
-  unload();
-  EXPECT_TRUE(giveio()->running);
-  EXPECT_EQ(windows().calls().size(), 4u);
 }
 
 TEST_F(PortIoInstaller, ServiceThatCannotStartStaysForALaterCall) {

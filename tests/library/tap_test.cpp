@@ -81,16 +81,8 @@ TEST_F(TapTest, InstructionGoesLeastSignificantBitFirstThenUpdate) {
   tap_reset(6);
   board.trace().clear();
   EXPECT_EQ(shift_ir(5, 5), 0u);
-  EXPECT_EQ(board.trace().tms_bits(),
-            "11"
-            "00"
-            "00001"
-            "1");
-  EXPECT_EQ(board.trace().tdi_bits(),
-            "00"
-            "00"
-            "10100"
-            "0");
+  EXPECT_EQ(board.trace().tms_bits(), bits("11 00 00001 1"));
+  EXPECT_EQ(board.trace().tdi_bits(), bits("00 00 10100 0"));
   EXPECT_EQ(board.chain().device(0).state(), TapState::UpdateIr);
   tap_idle(1);  // the instruction takes effect on the falling edge in Update-IR
   EXPECT_EQ(board.chain().device(0).instruction(), 5u);
@@ -103,10 +95,7 @@ TEST_F(TapTest, InstructionIsPaddedWithBypassOnesOnBothSides) {
   chain_position = ChainPosition{1, 8, 6, 1, 1, 1};
   board.trace().clear();
   shift_ir(0xE8, 8);
-  EXPECT_EQ(board.trace().tdi_bits().substr(4, 22),
-            "11111111"
-            "00010111"
-            "111111");
+  EXPECT_EQ(board.trace().tdi_bits().substr(4, 22), bits("11111111 00010111 111111"));
   tap_idle(1);
   EXPECT_EQ(board.chain().device(0).instruction(), 0xFFu);
   EXPECT_EQ(board.chain().device(1).instruction(), 0xE8u);
@@ -135,19 +124,12 @@ TEST_F(TapTest, InstructionScanLongerThanTheBufferIsRefused) {
 TEST_F(TapTest, ReadThroughBypassesReturnsTheSelectedDevicesBitsFirstInBitSeven) {
   Board& board = three_device_chain();
   shift_ir(0x09, 5);  // IDCODE
-  EXPECT_EQ(board.trace().tms_bits(), "1100" + std::string(20, '0') +
-                                          "1"
-                                          "1");
+  EXPECT_EQ(board.trace().tms_bits(), "1100" + std::string(20, '0') + "11");
   board.trace().clear();
   std::uint8_t idcode[4];
   EXPECT_EQ(scan_dr(nullptr, idcode, 32), 0u);
   EXPECT_EQ(lsb_first(bits_of(idcode, 32)), 0x20610093u);
-  EXPECT_EQ(board.trace().tms_bits(),
-            "100"
-            "0" +
-                std::string(31, '0') +
-                "1"
-                "1");
+  EXPECT_EQ(board.trace().tms_bits(), "1000" + std::string(31, '0') + "11");
   EXPECT_EQ(board.chain().device(1).state(), TapState::UpdateDr);
 }
 
@@ -156,10 +138,7 @@ TEST_F(TapTest, TwelveBitReadLeavesTheUnusedLowBitsClear) {
   shift_ir(0x09, 5);
   std::uint8_t bytes[2] = {0xFF, 0xFF};
   scan_dr(nullptr, bytes, 12);
-  EXPECT_EQ(bits_of(bytes, 16),
-            "110010010000"
-            "0000")
-      << "0x093 least significant bit first";
+  EXPECT_EQ(bits_of(bytes, 16), bits("110010010000 0000")) << "0x093 least significant bit first";
 }
 
 // With the selected device in BYPASS between two more bypass registers, a
@@ -173,15 +152,8 @@ TEST_F(TapTest, SkipAndPadAlignTheScanOnTheSelectedDevice) {
   std::uint8_t tdo = 0;
   scan_dr(&tdi, &tdo, 8);
   EXPECT_EQ(bits_of(&tdo, 8), "00010110");
-  EXPECT_EQ(board.trace().tms_bits(),
-            "100"
-            "0"
-            "00000000"
-            "1"
-            "1");
-  EXPECT_EQ(board.trace().tdi_bits().substr(4, 9),
-            "10110100"
-            "0");
+  EXPECT_EQ(board.trace().tms_bits(), bits("100 0 00000000 1 1"));
+  EXPECT_EQ(board.trace().tdi_bits().substr(4, 9), bits("10110100 0"));
 }
 
 TEST_F(TapTest, FlagsAddClocksOnlyWhereTheyApply) {
@@ -194,33 +166,19 @@ TEST_F(TapTest, FlagsAddClocksOnlyWhereTheyApply) {
     std::uint8_t* tdo;
     const char* tms;
   } kCases[] = {
-      {DR_ENTER | DR_SKIP, &data, nullptr,
-       "100"
-       "0000"},  // no TDO: no skip
-      {DR_ENTER | DR_SKIP, nullptr, &read,
-       "100"
-       "0"
-       "0000"},  // skip one lead bit
-      {DR_SKIP | DR_EXIT, nullptr, &read,
-       "0001"
-       "1"},  // skip needs enter
-      {DR_EXIT | DR_PAD, nullptr, &read,
-       "0001"
-       "1"},  // no TDI: no pad
-      {DR_EXIT | DR_PAD, &data, nullptr,
-       "0000"
-       "1"
-       "1"},  // pad one trail bit
-      {DR_ENTER | DR_PAD, &data, nullptr,
-       "100"
-       "0000"},  // pad needs exit
+      {DR_ENTER | DR_SKIP, &data, nullptr, "100 0000"},    // no TDO: no skip
+      {DR_ENTER | DR_SKIP, nullptr, &read, "100 0 0000"},  // skip one lead bit
+      {DR_SKIP | DR_EXIT, nullptr, &read, "0001 1"},       // skip needs enter
+      {DR_EXIT | DR_PAD, nullptr, &read, "0001 1"},        // no TDI: no pad
+      {DR_EXIT | DR_PAD, &data, nullptr, "0000 1 1"},      // pad one trail bit
+      {DR_ENTER | DR_PAD, &data, nullptr, "100 0000"},     // pad needs exit
   };
   for (const auto& scan : kCases) {
     tap_reset(6);
     if ((scan.flags & DR_ENTER) == 0) shift_dr(nullptr, nullptr, 0, DR_ENTER);
     board.trace().clear();
     shift_dr(scan.tdi, scan.tdo, 4, scan.flags);
-    EXPECT_EQ(board.trace().tms_bits(), scan.tms) << "flags " << scan.flags;
+    EXPECT_EQ(board.trace().tms_bits(), bits(scan.tms)) << "flags " << scan.flags;
   }
 }
 
@@ -242,20 +200,16 @@ TEST_F(TapTest, PiecesOfOneLongScanStayInShiftDr) {
 }
 
 TEST(DropLeadingBits, WholeBytesMoveAndPartialBytesShift) {
-  std::uint8_t bytes[] = {0x11, 0x22, 0x33};
-  drop_leading_bits(bytes, 2, 8);
-  EXPECT_EQ(bytes[0], 0x22);
-  EXPECT_EQ(bytes[1], 0x33);
-
-  std::uint8_t shifted[] = {0xAB, 0xCD, 0xEF};
-  drop_leading_bits(shifted, 2, 3);
-  EXPECT_EQ(shifted[0], 0x5E);
-  EXPECT_EQ(shifted[1], 0x6F);
-
-  std::uint8_t untouched[] = {0x80, 0x01};
-  drop_leading_bits(untouched, 2, 0);
-  EXPECT_EQ(untouched[0], 0x80);
-  EXPECT_EQ(untouched[1], 0x01);
+  const struct {
+    int dropped;
+    std::uint8_t expected[2];
+  } kCases[] = {{8, {0xCD, 0xEF}}, {3, {0x5E, 0x6F}}, {0, {0xAB, 0xCD}}};
+  for (const auto& c : kCases) {
+    std::uint8_t bytes[] = {0xAB, 0xCD, 0xEF};
+    drop_leading_bits(bytes, 2, c.dropped);
+    EXPECT_EQ(bytes[0], c.expected[0]) << c.dropped;
+    EXPECT_EQ(bytes[1], c.expected[1]) << c.dropped;
+  }
 }
 
 }  // namespace

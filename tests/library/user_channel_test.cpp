@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "bench/bitstream.h"
+#include "bench/spartan2.h"
 #include "bench_fixture.h"
 #include "core/library_state.h"
 #include "velnor.h"
@@ -24,16 +25,8 @@ class UserChannelTest : public BenchTest {
   Board& configured(const std::string& description, bool traced = false) {
     Board& board = board_for(description);
     open_parallel_cable();
-    std::uint32_t idcode = 0;
-    EXPECT_EQ(velnor_get_status(&idcode, nullptr, nullptr), VELNOR_OK);
     bench::BitstreamOptions options;
-    const std::pair<std::uint32_t, bench::Part> kParts[] = {
-        {0x0608093, bench::Part::Xc2s15},  {0x060C093, bench::Part::Xc2s30},
-        {0x0610093, bench::Part::Xc2s50},  {0x0614093, bench::Part::Xc2s100},
-        {0x0618093, bench::Part::Xc2s150}, {0x061C093, bench::Part::Xc2s200}};
-    for (const auto& [code, part] : kParts) {
-      if ((idcode & 0x0FFFFFFF) == code) options.part = part;
-    }
+    options.part = board.fpga()->part();
     std::vector<std::uint8_t> data = bench::make_bitstream(options);
     std::int32_t count = static_cast<std::int32_t>(data.size());
     board.trace().enable(false);
@@ -71,26 +64,8 @@ TEST_F(UserChannelTest, OneByteOnALoneFpgaLeavesTheScanOpen) {
   std::vector<std::uint8_t> received;
   EXPECT_EQ(transfer(1, {0x01}, &received), VELNOR_OK);
   EXPECT_EQ(received[0], 0xA5);
-  EXPECT_EQ(board.trace().tms_bits(),
-            "111110"
-            "0"
-            "1100"
-            "0000"
-            "1"
-            "1"
-            "100"
-            "0"
-            "00000000");
-  EXPECT_EQ(board.trace().tdi_bits(),
-            "000000"
-            "0"
-            "0000"
-            "0100"
-            "0"
-            "0"
-            "000"
-            "1"
-            "00000001");
+  EXPECT_EQ(board.trace().tms_bits(), bits("111110 0 1100 0000 1 1 100 0 00000000"));
+  EXPECT_EQ(board.trace().tdi_bits(), bits("000000 0 0000 0100 0 0 000 1 00000001"));
   EXPECT_EQ(board.chain().device(0).state(), bench::TapState::ShiftDr);
 
   board.trace().clear();
@@ -100,9 +75,7 @@ TEST_F(UserChannelTest, OneByteOnALoneFpgaLeavesTheScanOpen) {
 
   board.trace().clear();
   EXPECT_EQ(velnor_spi_xfer(0, nullptr, nullptr, nullptr), VELNOR_OK);
-  EXPECT_EQ(board.trace().tms_bits(),
-            "111110"
-            "0");
+  EXPECT_EQ(board.trace().tms_bits(), bits("111110 0"));
   EXPECT_EQ(library.open_channel, 0);
 }
 
@@ -115,9 +88,7 @@ TEST_F(UserChannelTest, AStatusReadBetweenTransfersEndsTheFrame) {
   board.trace().clear();
   EXPECT_EQ(transfer(1, {0x02}, &received), VELNOR_OK);
   EXPECT_EQ(received[0], 0xA5) << "a new frame, opened with its start bit";
-  EXPECT_EQ(board.trace().tdi_bits().substr(board.trace().clock_count() - 9),
-            "1"
-            "00000010");
+  EXPECT_EQ(board.trace().tdi_bits().substr(board.trace().clock_count() - 9), bits("1 00000010"));
 }
 
 TEST_F(UserChannelTest, ChannelTwoAnswersWithItsOwnGreeting) {
