@@ -20,7 +20,8 @@
 //   VELNOR_PARPORT_COUNTS  a file that receives, at exit, the ppdev calls by
 //                          request, their total and the TCK cycles.
 // The board's PROM image is saved at exit when its description asks for it
-// (promsave).
+// (promsave), and the bench's violations (a PROM instruction refused while
+// it is busy, for one) go to stderr then, one line each.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/ppdev.h>
@@ -164,12 +165,15 @@ std::string counts_text() {
   return text + line;
 }
 
-// At exit: the PROM image when the description names a file for it, and
-// the files asked for here.
+// At exit: the PROM image when the description names a file for it, the
+// violations, and the files asked for here.
 __attribute__((destructor)) void report() {
   std::lock_guard<std::mutex> lock(model_mutex);
   if (model == nullptr) return;
   board->save_prom_image_if_asked();
+  for (const std::string& violation : board->violations()) {
+    std::fprintf(stderr, "velnor parport preload: violation: %s\n", violation.c_str());
+  }
   const struct {
     const char* variable;
     std::string (*text)();

@@ -468,6 +468,8 @@ std::unique_ptr<Board> Board::parse(std::string_view description, std::string* e
     if (xcf == nullptr) continue;
     xcf->set_clock(board->clock_);
     xcf->set_config_handler([wiring] { wiring->prom_config_pulse(); });
+    xcf->set_violation_handler(
+        [wiring](std::string text) { wiring->add_violation(std::move(text)); });
     if (d.prom_image.empty()) continue;
     if (image.size() > static_cast<std::size_t>(xcf->geometry().size_bytes())) {
       if (error != nullptr) {

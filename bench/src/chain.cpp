@@ -91,6 +91,9 @@ void Chain::set_powered(bool powered) {
   if (powered && !powered_) {
     for (auto& device : devices_) device->power_on_reset();
   }
+  if (!powered && powered_) {
+    for (auto& device : devices_) device->power_off();
+  }
   powered_ = powered;
 }
 

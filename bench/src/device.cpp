@@ -125,6 +125,8 @@ void Device::falling_edge() {
   }
 }
 
+void Device::power_off() { on_power_off(); }
+
 void Device::power_on_reset() {
   state_ = TapState::TestLogicReset;
   reset_pending_ = false;
@@ -156,5 +158,6 @@ void Device::on_clock(TapState, TapState) {}
 void Device::on_reset() {}
 
 void Device::on_power_on() {}
+void Device::on_power_off() {}
 
 }  // namespace velnor::bench

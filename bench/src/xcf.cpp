@@ -4,20 +4,29 @@
 // ISC_DISABLE leaves it and Test-Logic-Reset does not. Outside the mode the
 // ISC instructions select BYPASS and do nothing.
 //
-// Timed operations, after the vendor's note on the XC18V00/XCF00S
-// programming engine (XAPP058's PROM requirements file): an erase or program
-// starts at the first falling TCK edge in Run-Test/Idle after its
-// instruction, and leaving Run-Test/Idle ends it, done or not.
-//   operation    time in Run-Test/Idle   cut short
-//   ISC_PROGRAM  14 ms                   a prefix of the page, in proportion
-//   ISC_ERASE    15 s                    a prefix of the array, in proportion
-// The bench sees rising edges only, so it starts the clock at the rising
+// Erase and program are self-timed. An operation starts at the first falling
+// TCK edge in Run-Test/Idle after its instruction (the STMicro programming
+// engine of the XC18V00/XCF00S, XAPP058's PROM requirements file) and then
+// runs on by itself, whatever the TAP does:
+//   ISC_PROGRAM  14 ms   the page holding the address
+//   ISC_ERASE    15 s    the whole array, with the address 0x0001 only
+// The part's description shows the busy state in two places a flow polls
+// from outside Run-Test/Idle: IR capture bit 5 (1 ready, 0 busy) and bit 2
+// of the ISCTESTSTATUS register (0xE3), and the vendor's optimised XCF flows
+// load ISCTESTSTATUS right after ISC_PROGRAM or ISC_ERASE and poll it. So
+// leaving Run-Test/Idle does not end an operation; only power loss does,
+// leaving a prefix of the page or array done, in proportion.
+// While one runs, the ISC instructions and CONFIG are refused (BYPASS, no
+// effect) and reported as violations: nothing documents what they would do
+// to the array, and no published flow issues them then. ISCTESTSTATUS,
+// IDCODE, USERCODE and BYPASS are always served.
+// The bench sees rising edges only, so it starts an operation at the rising
 // edge after that falling edge: never earlier than the part would.
-// ISC_DISABLE acts the same way and leaves ISC mode; for 110 ms after (the
-// wait of xc3sprog's erase and disable flows) ISC_ENABLE is ignored. CONFIG
-// pulses CF at the same point, outside ISC mode and that recovery only.
-// ISC_ERASE takes the whole array, and only with the address 0x0001 that
-// every public flow shifts before it.
+//
+// ISC_DISABLE acts at the same point and leaves ISC mode at once: xc3sprog
+// enables again 1 ms later and programs real parts. CONFIG pulses CF at that
+// point too, outside ISC mode and only 110 ms or more after ISC_DISABLE (the
+// wait every published flow keeps before CONFIG).
 //
 // Pages: 2048 bits on the XCF01S, 4096 on the XCF02S/04S (xc3sprog's XCF
 // tables); the address register counts 32 units per page on all three.
@@ -26,10 +35,9 @@
 // from the address on, across pages; past the end of the array it reads 1.
 //
 // IR capture: bits 2..0 = 001, bit 3 = 0 (no read protection), bit 4 = ISC
-// mode, bit 5 = ready, bits 7..6 = 10 success or 01 failure of the last
-// erase or program; bits 7..5 read 0 until one has run in the ISC session,
-// so an idle part captures 0x01 (what xilprg insists on) and 0x11 right
-// after ISC_ENABLE.
+// mode, bit 5 = ready, bits 7..6 = 10 once an erase or program has finished
+// in the ISC session; bits 7..5 read 0 until one has run, so an idle part
+// captures 0x01 (what xilprg insists on) and 0x11 right after ISC_ENABLE.
 #include "bench/xcf.h"
 
 #include <algorithm>
@@ -41,7 +49,7 @@ namespace velnor::bench {
 namespace {
 
 enum class Operation { None, Program, Erase, Disable, Config };
-enum class Outcome { None, Succeeded, Failed };
+enum class Outcome { None, Succeeded };
 
 bool stored_bit(const std::vector<std::uint8_t>& bytes, std::uint64_t k) {
   return ((bytes[k / 8] >> (7 - k % 8)) & 1) != 0;
@@ -105,7 +113,7 @@ class Xcf::Logic {
    public:
     explicit Status(Logic& logic) : ShiftRegister(kStatusBits, 0), logic_(logic) {}
     void capture() override {
-      set_capture_value(logic_.ready() ? kStatusReady : 0);
+      set_capture_value(logic_.busy() ? 0 : kStatusReady);
       ShiftRegister::capture();
     }
 
@@ -168,7 +176,7 @@ class Xcf::Logic {
   struct State {
     bool isc = false;
     std::uint16_t address = 0;
-    std::uint64_t recovery_end_ns = 0;  // ISC_DISABLE's recovery
+    std::uint64_t recovery_end_ns = 0;  // CONFIG waits for ISC_DISABLE
     Operation armed = Operation::None;  // instruction updated, not begun
     Operation running = Operation::None;
     std::uint64_t started_ns = 0;
@@ -178,8 +186,9 @@ class Xcf::Logic {
     Outcome outcome = Outcome::None;
   };
 
-  Logic(Part which, XcfGeometry shape)
+  Logic(Part which, std::string part_name, XcfGeometry shape)
       : part(which),
+        name(std::move(part_name)),
         geometry(shape),
         memory(static_cast<std::size_t>(shape.size_bytes()), 0xFF),
         page(shape.page_bits) {}
@@ -187,7 +196,6 @@ class Xcf::Logic {
   std::uint64_t now() const { return clock->now_ns(); }
 
   void enter_isc() {
-    if (now() < state.recovery_end_ns) return;
     if (!state.isc) state.outcome = Outcome::None;
     state.isc = true;
   }
@@ -218,29 +226,71 @@ class Xcf::Logic {
     state.started_ns = now();
   }
 
-  // A running operation ends when its time is up, or early when the TAP
-  // left Run-Test/Idle.
-  void settle(bool in_idle) {
+  // A running operation ends when its time is up.
+  void settle() {
     if (state.running == Operation::None) return;
-    const std::uint64_t at = now();
-    const std::uint64_t elapsed = at > state.started_ns ? at - state.started_ns : 0;
-    const std::uint64_t needed = state.running == Operation::Program ? kProgramNs : kEraseNs;
-    if (elapsed >= needed) {
-      finish(needed, needed);
-    } else if (!in_idle) {
-      finish(elapsed, needed);
-    }
+    const std::uint64_t needed = running_time();
+    if (elapsed() >= needed) finish(needed, needed);
   }
 
-  bool ready() const {
-    return state.running == Operation::None && state.outcome != Outcome::Failed;
+  // Power failing: what has been done so far stays done.
+  void cut_short() {
+    if (state.running != Operation::None) finish(elapsed(), running_time());
+  }
+
+  bool busy() {
+    settle();
+    return state.running != Operation::None;
+  }
+
+  // While busy only the status, the identification and BYPASS may be
+  // selected; anything else is refused and reported.
+  bool refused(std::uint32_t instruction) {
+    const char* refused_name = nullptr;
+    switch (instruction) {
+      case kIscEnable:
+        refused_name = "ISC_ENABLE";
+        break;
+      case kIscDisable:
+        refused_name = "ISC_DISABLE";
+        break;
+      case kConfig:
+        refused_name = "CONFIG";
+        break;
+      case kIscAddressShift:
+        refused_name = "ISC_ADDRESS_SHIFT";
+        break;
+      case kIscDataShift:
+        refused_name = "ISC_DATA_SHIFT";
+        break;
+      case kIscRead:
+        refused_name = "ISC_READ";
+        break;
+      case kIscProgram:
+        refused_name = "ISC_PROGRAM";
+        break;
+      case kIscErase:
+        refused_name = "ISC_ERASE";
+        break;
+      default:
+        return false;
+    }
+    if (!busy()) return false;
+    if (violation_handler) {
+      violation_handler(name + ": " + refused_name + " refused, " +
+                        (state.running == Operation::Program ? "a page is still programming"
+                                                             : "the erase is still running"));
+    }
+    return true;
   }
 
   const Part part;
+  const std::string name;
   const XcfGeometry geometry;
   VirtualClock own_clock;
   VirtualClock* clock = &own_clock;
   std::function<void()> config_handler;
+  std::function<void(std::string)> violation_handler;
   std::vector<std::uint8_t> memory;  // flash: kept without power
   State state;
   Enable enable{*this};
@@ -251,6 +301,14 @@ class Xcf::Logic {
   ShiftRegister usercode{32, 0xFFFFFFFF};  // never programmed on the bench
 
  private:
+  std::uint64_t running_time() const {
+    return state.running == Operation::Program ? kProgramNs : kEraseNs;
+  }
+  std::uint64_t elapsed() const {
+    const std::uint64_t at = now();
+    return at > state.started_ns ? at - state.started_ns : 0;
+  }
+
   // Flash cells: programming only clears bits, erasing only sets them.
   void finish(std::uint64_t done, std::uint64_t needed) {
     if (state.running == Operation::Program && state.program_page < geometry.pages()) {
@@ -267,14 +325,14 @@ class Xcf::Logic {
       std::fill_n(memory.begin(), bits / 8, std::uint8_t{0xFF});
       if (bits % 8 != 0) memory[bits / 8] |= leading_mask(bits);
     }
-    state.outcome = done >= needed ? Outcome::Succeeded : Outcome::Failed;
+    state.outcome = Outcome::Succeeded;
     state.running = Operation::None;
   }
 };
 
 Xcf::Xcf(Part part, const char* name, std::uint32_t idcode)
     : Device(name, idcode, 8, 0x01, kIdcode),
-      logic_(std::make_unique<Logic>(part, xcf_geometry(part))) {}
+      logic_(std::make_unique<Logic>(part, name, xcf_geometry(part))) {}
 
 Xcf::~Xcf() = default;
 
@@ -287,11 +345,16 @@ void Xcf::set_config_handler(std::function<void()> handler) {
   logic_->config_handler = std::move(handler);
 }
 
+void Xcf::set_violation_handler(std::function<void(std::string)> handler) {
+  logic_->violation_handler = std::move(handler);
+}
+
 bool Xcf::isc_mode() const { return logic_->state.isc; }
 std::uint16_t Xcf::address() const { return logic_->state.address; }
+bool Xcf::busy() { return logic_->busy(); }
 
 const std::vector<std::uint8_t>& Xcf::memory() {
-  logic_->settle(true);
+  logic_->settle();
   return logic_->memory;
 }
 
@@ -305,13 +368,14 @@ void Xcf::load_memory(const std::vector<std::uint8_t>& bytes) {
 }
 
 // ISC_ENABLE, ISC_DISABLE, CONFIG, the status and USERCODE act in any mode;
-// the other ISC instructions only in ISC mode. Program, erase, disable and
-// CONFIG have no data register of their own (BYPASS) and wait for
-// Run-Test/Idle.
+// the other ISC instructions only in ISC mode, and none of them while busy.
+// Program, erase, disable and CONFIG have no data register of their own
+// (BYPASS) and wait for Run-Test/Idle.
 DataRegister* Xcf::select_register(std::uint32_t instruction) {
   Logic& logic = *logic_;
   logic.state.armed = Operation::None;
   DataRegister* bypass = Device::select_register(bypass_instruction());
+  if (logic.refused(instruction)) return bypass;
   switch (instruction) {
     case kIscEnable:
       return &logic.enable;
@@ -350,25 +414,28 @@ DataRegister* Xcf::select_register(std::uint32_t instruction) {
 }
 
 std::uint32_t Xcf::capture_ir_value() const {
-  const Logic::State& state = logic_->state;
+  Logic& logic = *logic_;
   std::uint32_t value = 0x01;
-  if (state.isc) value |= kCaptureIscMode;
-  if (state.outcome == Outcome::Succeeded) value |= kCaptureSucceeded | kCaptureReady;
-  if (state.outcome == Outcome::Failed) value |= kCaptureFailed | kCaptureReady;
+  if (logic.state.isc) value |= kCaptureIscMode;
+  if (!logic.busy() && logic.state.outcome == Outcome::Succeeded) {
+    value |= kCaptureSucceeded | kCaptureReady;
+  }
   return value;
 }
 
 // A rising edge that leaves Run-Test/Idle (or stays) follows a falling edge
 // in it: an armed operation begins there.
-void Xcf::on_clock(TapState before, TapState after) {
+void Xcf::on_clock(TapState before, TapState) {
   Logic& logic = *logic_;
   if (before == TapState::RunTestIdle && logic.state.armed != Operation::None) {
     const Operation operation = logic.state.armed;
     logic.state.armed = Operation::None;
     logic.begin(operation);
   }
-  logic.settle(after == TapState::RunTestIdle);
+  logic.settle();
 }
+
+void Xcf::on_power_off() { logic_->cut_short(); }
 
 void Xcf::on_power_on() {
   logic_->state = Logic::State{};

@@ -37,6 +37,11 @@ ProgramRun velnorctl(const std::string& environment, const std::string& argument
   return run_shell(environment + VELNORCTL_PATH " " + arguments);
 }
 
+ProgramRun run_peer(const std::string& board, const std::string& command) {
+  return run_shell(through_preload(board, "ASAN_OPTIONS=detect_leaks=0") + "timeout 120 " +
+                   command);
+}
+
 bool installed(const std::string& program) {
   return run_shell("command -v " + program).status == 0;
 }

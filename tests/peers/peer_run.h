@@ -24,6 +24,11 @@ std::string through_preload(const std::string& board, const std::string& extra =
 // velnorctl with those prefixes.
 ProgramRun velnorctl(const std::string& environment, const std::string& arguments);
 
+// A peer tool on the board through the preload library, with a time limit
+// and without leak reports of its own when this build has the address
+// sanitizer preloaded into it.
+ProgramRun run_peer(const std::string& board, const std::string& command);
+
 // True when a program is on PATH.
 bool installed(const std::string& program);
 

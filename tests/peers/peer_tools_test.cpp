@@ -16,7 +16,7 @@ namespace {
 
 using velnor::testing::installed;
 using velnor::testing::ProgramRun;
-using velnor::testing::run_shell;
+using velnor::testing::run_peer;
 using velnor::testing::through_preload;
 using velnor::testing::velnorctl;
 
@@ -63,13 +63,6 @@ std::vector<Device> velnor_chain(const std::string& board) {
   return chain;
 }
 
-// Peers run with a time limit, and without leak reports of their own when
-// this build has the address sanitizer preloaded into them.
-ProgramRun peer(const std::string& board, const std::string& command) {
-  return run_shell(through_preload(board, "ASAN_OPTIONS=detect_leaks=0") + "timeout 120 " +
-                   command);
-}
-
 TEST(PeerTools, VelnorReportsTheBoardsChain) {
   const std::vector<Device> chain = velnor_chain(kBoards[0]);
   EXPECT_EQ(chain, (std::vector<Device>{{"xcf02s", 0xD5045093, 8}, {"xc2s200", 0x0061C093, 5}}));
@@ -82,9 +75,9 @@ TEST(PeerTools, UrjtagDetectsTheSameChain) {
   for (const char* board : kBoards) {
     const std::vector<Device> chain = velnor_chain(board);
     ASSERT_FALSE(chain.empty());
-    const ProgramRun run = peer(board,
-                                "sh -c \"printf 'cable DLC5 ppdev /dev/parport0\\ndetect\\n' | "
-                                "jtag -q\"");
+    const ProgramRun run = run_peer(board,
+                                    "sh -c \"printf 'cable DLC5 ppdev /dev/parport0\\ndetect\\n' | "
+                                    "jtag -q\"");
     int ir_total = 0;
     for (const Device& device : chain) ir_total += device.ir_length;
     EXPECT_NE(run.output.find("IR length: " + std::to_string(ir_total) + "\n"), std::string::npos)
@@ -133,7 +126,7 @@ std::vector<unsigned> openocd_idcode_reads(const std::string& board,
     commands += " -c 'irscan d" + std::to_string(i) + ".tap " + std::to_string(instruction) +
                 "' -c 'drscan d" + std::to_string(i) + ".tap 32 0'";
   }
-  const ProgramRun run = peer(board, openocd(commands));
+  const ProgramRun run = run_peer(board, openocd(commands));
   EXPECT_EQ(run.status, 0) << run.output;
   std::vector<unsigned> reads;
   std::istringstream lines(run.output);
@@ -156,7 +149,7 @@ TEST(PeerTools, OpenocdFindsTheIdcodesAndReadsThemWithVelnorsIrLengths) {
     std::vector<unsigned> expected;
     for (const Device& device : chain) expected.push_back(device.idcode);
 
-    const ProgramRun probe = peer(board, openocd("-c init"));
+    const ProgramRun probe = run_peer(board, openocd("-c init"));
     std::vector<unsigned> found;
     for (std::size_t at = probe.output.find("tap/device found: 0x"); at != std::string::npos;
          at = probe.output.find("tap/device found: 0x", at + 1)) {
@@ -188,7 +181,7 @@ TEST(PeerTools, Xc3sprogFindsTheSamePartsAndIrLengths) {
     std::vector<Device> chain = velnor_chain(board);
     ASSERT_FALSE(chain.empty());
     std::reverse(chain.begin(), chain.end());
-    const ProgramRun run = peer(board, "xc3sprog -c dlc5");
+    const ProgramRun run = run_peer(board, "xc3sprog -c dlc5");
     EXPECT_NE(run.output.find("Found Xilinx Parallel Cable III"), std::string::npos) << run.output;
     std::vector<Device> found;
     for (std::size_t at = run.output.find("JTAG loc.:"); at != std::string::npos;

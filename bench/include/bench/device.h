@@ -71,6 +71,8 @@ class Device {
   bool tdo_enabled() const;  // only in Shift-IR and Shift-DR
   // Power-on: Test-Logic-Reset with the IDCODE instruction.
   void power_on_reset();
+  // The supply going away.
+  void power_off();
 
  protected:
   // The register an instruction connects between TDI and TDO. The base knows
@@ -87,6 +89,8 @@ class Device {
   // Power returning: everything the supply kept alive starts afresh. Called
   // before the reset that power-on also performs.
   virtual void on_power_on();
+  // Power failing: whatever runs inside the part stops where it is.
+  virtual void on_power_off();
   std::uint32_t bypass_instruction() const;
 
  private:

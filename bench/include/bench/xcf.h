@@ -1,7 +1,8 @@
 // The XCF01S/02S/04S Platform Flash configuration PROMs: their JTAG
 // instructions, in-system configuration (ISC) mode, the flash array behind
 // the page buffer and the address register, the self-timed erase and program
-// operations, and the CONFIG instruction that pulses CF.
+// operations with their busy status, and the CONFIG instruction that pulses
+// CF.
 //
 // Bits are stored in the order they are shifted into ISC_DATA_SHIFT, and
 // ISC_READ and the serial configuration output give them back in that
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "bench/clock.h"
@@ -54,18 +56,18 @@ class Xcf : public Device {
   // the bench erases nothing.
   static constexpr std::uint16_t kEraseAddress = 0x0001;
 
-  // Minimum times in Run-Test/Idle, and the recovery after ISC_DISABLE.
+  // How long the self-timed operations keep the part busy (the longest
+  // waits the vendor's fixed-wait flows allow them), and how long after
+  // ISC_DISABLE the PROM takes before CONFIG can reload the FPGA from it.
   static constexpr std::uint64_t kProgramNs = 14'000'000;
   static constexpr std::uint64_t kEraseNs = 15'000'000'000;
   static constexpr std::uint64_t kDisableNs = 110'000'000;
 
   // IR capture: 001 in bits 2..0 always; bit 3 (read protection) 0.
   static constexpr std::uint32_t kCaptureIscMode = 1u << 4;
-  static constexpr std::uint32_t kCaptureReady = 1u << 5;
-  static constexpr std::uint32_t kCaptureFailed = 1u << 6;     // bits 7..6 = 01
+  static constexpr std::uint32_t kCaptureReady = 1u << 5;      // 0 while busy
   static constexpr std::uint32_t kCaptureSucceeded = 1u << 7;  // bits 7..6 = 10
-  // The status register: ready once no operation runs, unless the last one
-  // was cut short.
+  // The status register: 0 while an erase or program runs.
   static constexpr std::uint32_t kStatusReady = 1u << 2;
 
   Xcf(Part part, const char* name, std::uint32_t idcode);
@@ -78,11 +80,16 @@ class Xcf : public Device {
   void set_clock(VirtualClock& clock);
   // The CF pin: called when CONFIG pulses it.
   void set_config_handler(std::function<void()> handler);
+  // Told of every instruction refused because an erase or program is still
+  // running (the text names the part and the instruction).
+  void set_violation_handler(std::function<void(std::string)> handler);
 
   bool isc_mode() const;
   std::uint16_t address() const;
+  // True while an erase or program runs.
+  bool busy();
   // The array (size_bytes() bytes, .bit order). An operation whose time has
-  // passed while the TAP still waits in Run-Test/Idle completes first.
+  // passed completes first.
   const std::vector<std::uint8_t>& memory();
   // Replaces the array: the bytes from the start, the rest erased. Throws
   // std::invalid_argument when they do not fit.
@@ -93,6 +100,7 @@ class Xcf : public Device {
   std::uint32_t capture_ir_value() const override;
   void on_clock(TapState before, TapState after) override;
   void on_power_on() override;
+  void on_power_off() override;
 
  private:
   class Logic;
