@@ -276,7 +276,7 @@ bool EzUsbDevice::control(Lock& lock, const UsbSetup& setup, std::vector<std::ui
     sync_clock();
   }
   log(UsbTransfer{UsbTransfer::Kind::Control, 0, setup.request,
-                  static_cast<std::uint32_t>(data->size()), ok});
+                  static_cast<std::uint32_t>(data->size()), ok, *data});
   return ok;
 }
 
@@ -351,7 +351,7 @@ bool EzUsbDevice::vendor_request(std::uint64_t instance, const UsbSetup& setup,
       }
     }
   }
-  log(UsbTransfer{UsbTransfer::Kind::Control, 0, setup.request, setup.length, ok});
+  log(UsbTransfer{UsbTransfer::Kind::Control, 0, setup.request, setup.length, ok, {*data}});
   return ok;
 }
 
@@ -368,8 +368,8 @@ bool EzUsbDevice::download(std::uint64_t instance, std::span<const std::uint8_t>
   const std::uint64_t chunks = (bytes.size() + kDownloadChunk - 1) / kDownloadChunk;
   counters_.control_transfers += chunks;
   clock_.advance_ns(chunks * kFrameNs);
-  log(UsbTransfer{UsbTransfer::Kind::Control, 0, 0xA0, static_cast<std::uint32_t>(bytes.size()),
-                  true});
+  log(UsbTransfer{
+      UsbTransfer::Kind::Control, 0, 0xA0, static_cast<std::uint32_t>(bytes.size()), true, {}});
   return true;
 }
 
@@ -410,7 +410,7 @@ bool EzUsbDevice::bulk_read(std::uint64_t instance, Handle handle, std::uint32_t
     return false;
   }
   if (++bulk_reads_ == faults_.read_fails_at) {
-    log(UsbTransfer{UsbTransfer::Kind::BulkIn, pipe, pipes_[pipe].address, 0, false});
+    log(UsbTransfer{UsbTransfer::Kind::BulkIn, pipe, pipes_[pipe].address, 0, false, {}});
     return false;
   }
   Pending pending{handle, instance, pipe, true, {}, {}, buffer.size()};
@@ -520,9 +520,15 @@ void EzUsbDevice::finish(Pending& pending, bool ok) {
   finished_any_ = true;
   ++counters_.bulk_transfers;
   sync_clock();
-  log(UsbTransfer{pending.in ? UsbTransfer::Kind::BulkIn : UsbTransfer::Kind::BulkOut, pending.pipe,
-                  pipes_.empty() ? std::uint8_t{0} : pipes_[pending.pipe].address,
-                  static_cast<std::uint32_t>(pending.done_bytes), ok});
+  if (logging_) {
+    const std::span<const std::uint8_t> moved =
+        pending.in ? std::span<const std::uint8_t>(pending.received)
+                   : pending.source.subspan(0, pending.done_bytes);
+    log(UsbTransfer{pending.in ? UsbTransfer::Kind::BulkIn : UsbTransfer::Kind::BulkOut,
+                    pending.pipe, pipes_.empty() ? std::uint8_t{0} : pipes_[pending.pipe].address,
+                    static_cast<std::uint32_t>(pending.done_bytes), ok,
+                    std::vector<std::uint8_t>(moved.begin(), moved.end())});
+  }
   changed_.notify_all();
 }
 
@@ -575,7 +581,7 @@ std::vector<UsbTransfer> EzUsbDevice::transfers() {
 }
 
 void EzUsbDevice::log(UsbTransfer entry) {
-  if (logging_) log_.push_back(entry);
+  if (logging_) log_.push_back(std::move(entry));
 }
 
 }  // namespace velnor::bench

@@ -372,6 +372,15 @@ TEST_F(EzUsbEcho, PinBytesClockTheChainAndReadTdo) {
   }
   EXPECT_EQ(idcode, host->board->chain().device(0).idcode());
   for (const std::uint8_t reply : replies) EXPECT_EQ(reply & 0x08, 0x08);  // target powered
+  // The transfer log keeps the bytes of each transfer.
+  const std::vector<UsbTransfer> log = host->device().transfers();
+  const auto pin_write = std::find_if(log.begin(), log.end(), [](const UsbTransfer& t) {
+    return t.kind == UsbTransfer::Kind::BulkOut && t.pipe == kPinsOut;
+  });
+  ASSERT_NE(pin_write, log.end());
+  EXPECT_EQ(pin_write->endpoint, 0x04);
+  EXPECT_EQ(pin_write->data, pins);
+  EXPECT_TRUE(pin_write->ok);
   EXPECT_TRUE(host->board->violations().empty());
 }
 

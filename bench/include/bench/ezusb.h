@@ -63,6 +63,7 @@ struct UsbTransfer {
   std::uint8_t endpoint = 0;  // bulk: endpoint address; control: bRequest
   std::uint32_t length = 0;   // bytes moved
   bool ok = false;
+  std::vector<std::uint8_t> data;  // the bytes moved, or a control request's data stage
 };
 
 struct UsbCounters {
