@@ -40,8 +40,18 @@
 //                        from the PROM (needs power=on).
 //   Paths cannot hold ';'; promimage, promsave and powerup=prom need an XCF
 //   on the chain.
+//   usb=UNIT[:running][,...]  EZ-USB cables on the chain ("\\.\ezusb-UNIT",
+//                        decimal 0..9999): bare (the 8051 held in reset, the
+//                        library downloads its firmware), or already running
+//                        the library's firmware image; `usb=` alone = none.
+//   usbfault=FAULT[,...] for every EZ-USB cable: noreturn (never back after
+//                        its firmware starts), halt, download, run (that
+//                        request fails), readfail[@N] (the N-th bulk read
+//                        fails, default the first), unplug@N (unplugged
+//                        after N bulk packets), readstall (IN data held
+//                        back: bulk reads end only by cancelling).
 //
-// Default: chain=xcf02s/v0,xc2s200/v0; lpt=0x378:cable; power=on;
+// Default: chain=xcf02s/v0,xc2s200/v0; lpt=0x378:cable; usb=0; power=on;
 // platform=nt; rights=admin; giveio=running; driverfile=installed;
 // localdriver=present; systemroot=C:\WINDOWS; time=virtual; trace=off;
 // mode=master; design=memory; usercode=FFFFFFFF; powerup=none.
@@ -62,10 +72,13 @@
 
 #include "bench/spartan2.h"
 #include "bench/xcf.h"
+#include "ezusb_firmware_image.h"
 
 namespace velnor::bench {
 
 namespace {
+
+constexpr std::uint32_t kOpenExisting = 3;
 
 struct ChainEntry {
   bool known = true;
@@ -81,9 +94,16 @@ struct PortEntry {
   PrinterPort::Attached attached;
 };
 
+struct UsbEntry {
+  unsigned unit;
+  bool running;
+};
+
 struct Description {
   std::vector<ChainEntry> chain{{true, Part::Xcf02s, 0x0}, {true, Part::Xc2s200, 0x0}};
   std::vector<PortEntry> ports{{0x378, PrinterPort::Attached::XilinxCable}};
+  std::vector<UsbEntry> usb{{0, false}};
+  UsbFaults usb_faults;
   bool powered = true;
   std::optional<bool> tdo_stuck;
   std::optional<std::size_t> open_after;
@@ -270,6 +290,78 @@ bool parse_ports(std::string_view value, Description* d, std::string* error) {
   return true;
 }
 
+bool parse_usb(std::string_view value, Description* d, std::string* error) {
+  d->usb.clear();
+  if (value.empty()) return true;
+  for (std::string_view item : split(value, ',')) {
+    item = trim(item);
+    const std::size_t colon = item.find(':');
+    int unit = 0;
+    if (!parse_decimal(item.substr(0, colon), &unit)) {
+      *error = "bad usb unit " + quoted(item.substr(0, colon));
+      return false;
+    }
+    UsbEntry entry{static_cast<unsigned>(unit), false};
+    if (colon != std::string_view::npos) {
+      if (item.substr(colon + 1) != "running") {
+        *error = "unknown usb state " + quoted(item.substr(colon + 1)) + " (want running)";
+        return false;
+      }
+      if (usb_firmware_image().empty()) {
+        *error = "usb " + std::to_string(unit) + ":running needs the firmware image, " +
+                 "which this bench was built without";
+        return false;
+      }
+      entry.running = true;
+    }
+    for (const UsbEntry& other : d->usb) {
+      if (other.unit == entry.unit) {
+        *error = "usb unit " + std::to_string(unit) + " given twice";
+        return false;
+      }
+    }
+    d->usb.push_back(entry);
+  }
+  return true;
+}
+
+bool parse_usb_faults(std::string_view value, Description* d, std::string* error) {
+  d->usb_faults = UsbFaults{};
+  if (value.empty()) return true;
+  UsbFaults& f = d->usb_faults;
+  for (std::string_view item : split(value, ',')) {
+    item = trim(item);
+    const std::size_t at = item.find('@');
+    const std::string_view name = item.substr(0, at);
+    int count = 1;
+    if (at != std::string_view::npos &&
+        (!parse_decimal(item.substr(at + 1), &count) || count == 0)) {
+      *error = "bad count in usbfault " + quoted(item);
+      return false;
+    }
+    const bool counted = at != std::string_view::npos;
+    if (name == "noreturn" && !counted) {
+      f.never_returns = true;
+    } else if (name == "halt" && !counted) {
+      f.halt_fails = true;
+    } else if (name == "download" && !counted) {
+      f.download_fails = true;
+    } else if (name == "run" && !counted) {
+      f.run_fails = true;
+    } else if (name == "readfail") {
+      f.read_fails_at = static_cast<std::uint64_t>(count);
+    } else if (name == "unplug" && counted) {
+      f.unplug_after_packets = static_cast<std::uint64_t>(count);
+    } else if (name == "readstall" && !counted) {
+      f.reads_stall = true;
+    } else {
+      *error = "unknown usbfault " + quoted(item);
+      return false;
+    }
+  }
+  return true;
+}
+
 bool parse_faults(std::string_view value, Description* d, std::string* error) {
   d->tdo_stuck.reset();
   d->open_after.reset();
@@ -313,6 +405,8 @@ bool parse_item(std::string_view key, std::string_view value, Description* d, st
   if (key == "chain") return parse_chain(value, d, error);
   if (key == "lpt") return parse_ports(value, d, error);
   if (key == "fault") return parse_faults(value, d, error);
+  if (key == "usb") return parse_usb(value, d, error);
+  if (key == "usbfault") return parse_usb_faults(value, d, error);
   if (key == "power") return pick(key, value, {{"on", true}, {"off", false}}, &d->powered, error);
   if (key == "platform") {
     return pick(key, value,
@@ -489,6 +583,14 @@ std::unique_ptr<Board> Board::parse(std::string_view description, std::string* e
   }
   board->clock_.set_real_time(d.real_time);
   board->trace_.enable(d.trace);
+  for (const UsbEntry& entry : d.usb) {
+    auto device = std::make_unique<EzUsbDevice>(
+        entry.unit, board->chain_, board->clock_,
+        [wiring](std::string text) { wiring->add_violation(std::move(text)); }, d.usb_faults);
+    device->set_logging(d.trace);
+    if (entry.running) device->start_running(usb_firmware_image());
+    board->usb_.add(std::move(device));
+  }
   board->prom_save_path_ = d.prom_save;
   if (d.powerup_prom) board->power_cycle();
   return board;
@@ -506,6 +608,10 @@ Chain& Board::chain() { return chain_; }
 Trace& Board::trace() { return trace_; }
 VirtualClock& Board::clock() { return clock_; }
 WindowsModel& Board::windows() { return windows_; }
+
+EzUsbDriver& Board::usb() { return usb_; }
+
+EzUsbDevice* Board::usb_device(unsigned unit) { return usb_.device(unit); }
 
 PrinterPort* Board::printer_port(std::uint16_t base) {
   for (auto& port : ports_) {
@@ -619,25 +725,35 @@ Handle Board::open_device(const char* name, std::uint32_t access, std::uint32_t 
   static constexpr std::string_view kGiveio = "\\\\.\\giveio";
   if (name == nullptr) return 0;
   const std::string_view requested(name);
-  if (requested.size() != kGiveio.size()) return 0;
-  for (std::size_t i = 0; i < kGiveio.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(requested[i])) != kGiveio[i]) return 0;
+  bool giveio = requested.size() == kGiveio.size();
+  for (std::size_t i = 0; giveio && i < kGiveio.size(); ++i) {
+    giveio = std::tolower(static_cast<unsigned char>(requested[i])) == kGiveio[i];
   }
-  return windows_.open_device(name, access, share_mode, creation, flags);
+  if (giveio) return windows_.open_device(name, access, share_mode, creation, flags);
+  return creation == kOpenExisting ? usb_.open(name, access, share_mode) : 0;
 }
 
-void Board::close_device(Handle device) { windows_.close_device(device); }
-
-bool Board::device_control(Handle, std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
-                           std::uint32_t*) {
-  return false;
+void Board::close_device(Handle device) {
+  if (usb_.owns(device)) {
+    usb_.close(device);
+  } else {
+    windows_.close_device(device);
+  }
 }
 
-bool Board::cancel_device_io(Handle) { return false; }
+bool Board::device_control(Handle device, std::uint32_t code, const void* in, std::uint32_t in_size,
+                           void* out, std::uint32_t out_size, std::uint32_t* returned) {
+  return usb_.control(device, code, in, in_size, out, out_size, returned);
+}
+
+bool Board::cancel_device_io(Handle device) { return usb_.cancel(device); }
 
 const std::vector<std::string>& Board::violations() const { return violations_; }
 
-void Board::add_violation(std::string text) { violations_.push_back(std::move(text)); }
+void Board::add_violation(std::string text) {
+  std::lock_guard<std::mutex> lock(violations_mutex_);
+  violations_.push_back(std::move(text));
+}
 
 namespace {
 

@@ -270,9 +270,12 @@ TEST(BoardPorts, TargetPowerReachesTheChainAndThePowerSense) {
   EXPECT_EQ(board->port_read(0x379), 0x7F);
 }
 
-TEST(BoardDevices, OnlyGiveioOpensForNow) {
+TEST(BoardDevices, GiveioAndTheUsbCableOpenByName) {
   auto board = make_board("default");
-  EXPECT_EQ(board->open_device("\\\\.\\ezusb-0", 0xC0000000, 0, kOpenExisting, 0), 0u);
+  EXPECT_EQ(make_board("usb=")->open_device("\\\\.\\ezusb-0", 0xC0000000, 0, kOpenExisting, 0), 0u);
+  const Handle usb = board->open_device("\\\\.\\ezusb-0", 0xC0000000, 0, kOpenExisting, 0);
+  EXPECT_GE(usb, EzUsbDriver::kFirstHandle);
+  board->close_device(usb);
   EXPECT_EQ(board->open_device("\\\\.\\giveio2", 0xC0000000, 0, kOpenExisting, 0), 0u);
   EXPECT_EQ(board->open_device(nullptr, 0xC0000000, 0, kOpenExisting, 0), 0u);
   const Handle upper = board->open_device("\\\\.\\GIVEIO", 0xC0000000, 0, kOpenExisting, 0);

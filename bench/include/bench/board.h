@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bench/chain.h"
 #include "bench/clock.h"
+#include "bench/ezusb.h"
 #include "bench/printer_port.h"
 #include "bench/trace.h"
 #include "bench/windows_model.h"
@@ -31,7 +33,8 @@ class Board {
   // Null with a one-line reason in error when the description is wrong.
   static std::unique_ptr<Board> parse(std::string_view description, std::string* error);
   // The default board: an XCF02S nearest TDO, an XC2S200 nearest TDI, target
-  // powered, the parallel cable at 0x378.
+  // powered, the parallel cable at 0x378, a bare EZ-USB cable at unit 0 on
+  // the same chain.
   static constexpr const char* kDefaultDescription = "default";
 
   Chain& chain();
@@ -39,6 +42,8 @@ class Board {
   VirtualClock& clock();
   WindowsModel& windows();
   PrinterPort* printer_port(std::uint16_t base);  // null when no port there
+  EzUsbDriver& usb();
+  EzUsbDevice* usb_device(unsigned unit);  // null when no cable at that unit
   // The Spartan-II nearest TDO; null when the chain has none.
   Spartan2* fpga();
   // The XCF PROM nearest TDO; null when the chain has none.
@@ -70,6 +75,7 @@ class Board {
   bool cancel_device_io(Handle device);
 
   // Breaches of the hardware's rules, one line each; tests expect none.
+  // Read them once the threads that use the board are done.
   const std::vector<std::string>& violations() const;
   void add_violation(std::string text);
 
@@ -84,7 +90,9 @@ class Board {
   VirtualClock clock_;
   WindowsModel windows_;
   std::vector<std::unique_ptr<PrinterPort>> ports_;
+  EzUsbDriver usb_;
   bool target_powered_ = true;
+  std::mutex violations_mutex_;  // the USB cable's threads report too
   std::vector<std::string> violations_;
   std::string prom_save_path_;
 };

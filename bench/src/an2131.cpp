@@ -1,0 +1,380 @@
+#include "bench/an2131.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace velnor::bench {
+
+namespace {
+
+constexpr std::uint8_t kTckPinC = 0x02;    // PC1
+constexpr std::uint8_t kTmsPinC = 0x04;    // PC2
+constexpr std::uint8_t kTdoPinC = 0x01;    // PC0
+constexpr std::uint8_t kPowerPinC = 0x08;  // PC3
+constexpr std::uint8_t kTdiPinA = 0x20;    // PA5
+
+std::string hex4(std::uint16_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", value);
+  return text;
+}
+
+}  // namespace
+
+An2131::An2131(Chain& chain, ViolationSink violation)
+    : chain_(chain),
+      violation_(std::move(violation)),
+      cpu_(*this, Mcs51::Options{Mcs51::RiPage::Mpage, Mcs51::Timing::An2131, kRamSize}) {
+  reg(kCpucs) = kCpuReset;
+  std::fill(cpu_.code().begin(), cpu_.code().end(), std::uint8_t{0});
+}
+
+Mcs51& An2131::cpu() { return cpu_; }
+
+std::uint64_t An2131::cycles() const { return cpu_.cycles(); }
+
+std::span<std::uint8_t> An2131::ram() { return cpu_.code().subspan(0, kRamSize); }
+
+bool An2131::cpu_held() const { return held_; }
+
+void An2131::set_cpu_held(bool held) {
+  if (held) {
+    cpu_.reset();
+    crashed_ = false;
+  }
+  held_ = held;
+  reg(kCpucs) = static_cast<std::uint8_t>((reg(kCpucs) & ~kCpuReset) | (held ? kCpuReset : 0));
+}
+
+std::uint64_t An2131::run(std::uint64_t cycles) {
+  if (held_ || crashed_) return 0;
+  const Mcs51::Result result = cpu_.run(cycles);
+  if (result.stop == Mcs51::Stop::IllegalOpcode) {
+    crashed_ = true;
+    violation("EZ-USB 8051 ran into the undefined opcode 0xA5 at " + hex4(cpu_.pc()));
+  }
+  return result.cycles;
+}
+
+bool An2131::crashed() const { return crashed_; }
+
+void An2131::set_activity_handler(std::function<void()> handler) {
+  on_activity_ = std::move(handler);
+}
+
+std::uint64_t An2131::activity_count() const { return activity_count_; }
+
+bool An2131::renum() const { return (registers_[kUsbCs - kRegisterBase] & kRenum) != 0; }
+
+bool An2131::off_bus() const {
+  const std::uint8_t usbcs = registers_[kUsbCs - kRegisterBase];
+  return (usbcs & kDiscon) != 0 && (usbcs & kDiscoe) != 0;
+}
+
+std::uint8_t An2131::in_valid() const { return registers_[kIn07Val - kRegisterBase]; }
+
+std::uint8_t An2131::out_valid() const { return registers_[kOut07Val - kRegisterBase]; }
+
+void An2131::start_of_frame(std::uint16_t frame) {
+  reg(kUsbFrameL) = static_cast<std::uint8_t>(frame);
+  reg(kUsbFrameH) = static_cast<std::uint8_t>((frame >> 8) & 0x07);
+  reg(kUsbIrq) |= kSof;
+  update_interrupt();
+}
+
+bool An2131::out_armed(int endpoint) const { return out_[endpoint].busy; }
+
+bool An2131::out_stalled(int endpoint) const { return out_[endpoint].stalled; }
+
+void An2131::host_out(int endpoint, std::span<const std::uint8_t> packet) {
+  Endpoint& e = out_[endpoint];
+  std::copy(packet.begin(), packet.end(), &reg(out_buffer(endpoint)));
+  e.busy = false;
+  e.has_data = true;
+  e.reported = false;
+  e.count = static_cast<std::uint8_t>(packet.size());
+  reg(kOut07Irq) |= static_cast<std::uint8_t>(1u << endpoint);
+  update_interrupt();
+}
+
+bool An2131::in_armed(int endpoint) const { return in_[endpoint].busy; }
+
+bool An2131::in_stalled(int endpoint) const { return in_[endpoint].stalled; }
+
+std::vector<std::uint8_t> An2131::host_take_in(int endpoint) {
+  Endpoint& e = in_[endpoint];
+  const std::uint8_t* start = &reg(in_buffer(endpoint));
+  std::vector<std::uint8_t> packet(start, start + e.count);
+  e.busy = false;
+  e.reported = false;
+  reg(kIn07Irq) |= static_cast<std::uint8_t>(1u << endpoint);
+  update_interrupt();
+  return packet;
+}
+
+void An2131::host_setup(const UsbSetup& setup) {
+  const std::uint8_t bytes[8] = {setup.request_type,
+                                 setup.request,
+                                 static_cast<std::uint8_t>(setup.value),
+                                 static_cast<std::uint8_t>(setup.value >> 8),
+                                 static_cast<std::uint8_t>(setup.index),
+                                 static_cast<std::uint8_t>(setup.index >> 8),
+                                 static_cast<std::uint8_t>(setup.length),
+                                 static_cast<std::uint8_t>(setup.length >> 8)};
+  std::copy(std::begin(bytes), std::end(bytes), &reg(kSetupDat));
+  // A new SETUP cancels whatever endpoint 0 still held.
+  in_[0] = Endpoint{};
+  ep0_stalled_ = false;
+  ep0_descriptor_.clear();
+  ep0_descriptor_ready_ = false;
+  hsnak_ = true;
+  reg(kUsbIrq) |= kSudav | kSutok;
+  update_interrupt();
+}
+
+bool An2131::ep0_stalled() const { return ep0_stalled_; }
+
+bool An2131::ep0_handshake_done() const { return !hsnak_; }
+
+bool An2131::ep0_take_in(Ep0Data* data) {
+  if (ep0_descriptor_ready_) {
+    data->bytes = std::move(ep0_descriptor_);
+    data->last = true;
+    ep0_descriptor_.clear();
+    ep0_descriptor_ready_ = false;
+    return true;
+  }
+  if (!in_[0].busy) return false;
+  data->bytes = host_take_in(0);
+  data->last = data->bytes.size() < kPacketSize;
+  return true;
+}
+
+std::uint8_t& An2131::reg(std::uint16_t address) { return registers_[address - kRegisterBase]; }
+
+void An2131::activity() {
+  ++activity_count_;
+  if (on_activity_) on_activity_();
+}
+
+void An2131::violation(std::string text) {
+  if (violation_) violation_(std::move(text));
+}
+
+int An2131::buffer_endpoint(std::uint16_t address, bool* in) {
+  if (address < 0x7B40 || address >= 0x7F40) return -1;
+  // Buffers alternate in 64-byte steps downwards from IN0BUF at 0x7F00:
+  // OUT0 0x7EC0, IN1 0x7E80, OUT1 0x7E40, ...
+  const int step = (0x7F3F - address) / 0x40;
+  *in = step % 2 == 0;
+  return step / 2;
+}
+
+std::uint8_t An2131::read_xdata(std::uint16_t address) {
+  if (address < kRegisterBase || address >= 0x8000) {
+    if (std::find(reported_addresses_.begin(), reported_addresses_.end(), address) ==
+        reported_addresses_.end()) {
+      reported_addresses_.push_back(address);
+      violation("EZ-USB 8051 read external data at " + hex4(address) + ", where nothing is");
+    }
+    return 0xFF;
+  }
+  bool in = false;
+  const int endpoint = buffer_endpoint(address, &in);
+  if (endpoint >= 0) {
+    Endpoint& e = in ? in_[endpoint] : out_[endpoint];
+    if (!in && endpoint > 0 && !e.has_data && !e.reported) {
+      e.reported = true;
+      violation("EZ-USB 8051 read OUT" + std::to_string(endpoint) +
+                "BUF while it holds no packet from the host");
+    }
+    return reg(address);
+  }
+  switch (address) {
+    case kPinsA:
+      return static_cast<std::uint8_t>((reg(kOutA) & reg(kOeA)) | ~reg(kOeA));
+    case kPinsB:
+      return static_cast<std::uint8_t>((reg(kOutB) & reg(kOeB)) | ~reg(kOeB));
+    case kPinsC: {
+      // Undriven inputs float high; PC0 and PC3 are the cable's two inputs.
+      std::uint8_t inputs = static_cast<std::uint8_t>(0xFF & ~(kTdoPinC | kPowerPinC));
+      if (chain_.tdo()) inputs |= kTdoPinC;
+      if (chain_.powered()) inputs |= kPowerPinC;
+      return static_cast<std::uint8_t>((reg(kOutC) & reg(kOeC)) | (inputs & ~reg(kOeC)));
+    }
+    case kEp0Cs:
+      return static_cast<std::uint8_t>((ep0_stalled_ ? kStall : 0) | (hsnak_ ? kHsnak : 0) |
+                                       (in_[0].busy ? kIn0Busy : 0));
+    default:
+      break;
+  }
+  for (int n = 1; n < 8; ++n) {
+    if (address == in_cs(n)) {
+      return static_cast<std::uint8_t>((in_[n].busy ? kBusy : 0) | (in_[n].stalled ? kStall : 0));
+    }
+    if (address == out_cs(n)) {
+      return static_cast<std::uint8_t>((out_[n].busy ? kBusy : 0) | (out_[n].stalled ? kStall : 0));
+    }
+    if (address == out_cs(n) + 1) return out_[n].count;
+    if (address == in_cs(n) + 1) return in_[n].count;
+  }
+  return reg(address);
+}
+
+void An2131::write_xdata(std::uint16_t address, std::uint8_t value) {
+  if (address < kRegisterBase || address >= 0x8000) {
+    if (std::find(reported_addresses_.begin(), reported_addresses_.end(), address) ==
+        reported_addresses_.end()) {
+      reported_addresses_.push_back(address);
+      violation("EZ-USB 8051 wrote external data at " + hex4(address) + ", where nothing is");
+    }
+    return;
+  }
+  bool in = false;
+  const int endpoint = buffer_endpoint(address, &in);
+  if (endpoint >= 0) {
+    Endpoint& e = in_[endpoint];
+    if (in && e.busy && !e.reported) {
+      e.reported = true;
+      violation("EZ-USB 8051 wrote IN" + std::to_string(endpoint) +
+                "BUF while the packet in it waits for the host");
+    }
+    reg(address) = value;
+    return;
+  }
+  switch (address) {
+    case kCpucs:
+      // 8051RES belongs to the host; the 8051 cannot reset itself.
+      return;
+    case kPinsA:
+    case kPinsB:
+    case kPinsC:
+    case kUsbFrameL:
+    case kUsbFrameH:
+      return;  // read-only
+    case kOutA:
+    case kOutC:
+    case kOeA:
+    case kOeC:
+    case kPortAcfg:
+    case kPortCcfg:
+      reg(address) = value;
+      update_pins();
+      return;
+    case kUsbIrq:
+    case kIn07Irq:
+    case kOut07Irq:
+      reg(address) = static_cast<std::uint8_t>(reg(address) & ~value);  // write 1 to clear
+      update_interrupt();
+      return;
+    case kUsbIen:
+    case kIn07Ien:
+    case kOut07Ien:
+      reg(address) = value;
+      update_interrupt();
+      return;
+    case kEp0Cs:
+      if ((value & kStall) != 0) ep0_stalled_ = true;
+      if ((value & kHsnak) != 0) hsnak_ = false;
+      activity();
+      return;
+    case kSudPtrL:
+      reg(address) = value;
+      start_descriptor(static_cast<std::uint16_t>(reg(kSudPtrH) << 8 | value));
+      activity();
+      return;
+    case kUsbCs:
+      reg(address) = value;
+      activity();
+      return;
+    default:
+      break;
+  }
+  for (int n = 0; n < 8; ++n) {
+    if (address == in_cs(n) + 1) {
+      write_in_count(n, value);
+      return;
+    }
+    if (n > 0 && address == in_cs(n)) {
+      in_[n].stalled = (value & kStall) != 0;
+      activity();
+      return;
+    }
+    if (n > 0 && address == out_cs(n)) {
+      out_[n].stalled = (value & kStall) != 0;
+      activity();
+      return;
+    }
+    if (n > 0 && address == out_cs(n) + 1) {
+      // Any write re-arms: the buffer goes back to the host.
+      out_[n].busy = true;
+      out_[n].has_data = false;
+      out_[n].reported = false;
+      activity();
+      return;
+    }
+  }
+  reg(address) = value;
+}
+
+void An2131::write_in_count(int endpoint, std::uint8_t value) {
+  Endpoint& e = in_[endpoint];
+  const std::string name = "IN" + std::to_string(endpoint);
+  if (e.busy) {
+    violation("EZ-USB 8051 armed " + name + " while its last packet still waits for the host");
+  }
+  if (value > kPacketSize) {
+    violation("EZ-USB 8051 armed " + name + " with " + std::to_string(value) +
+              " bytes; a packet holds 64");
+    value = kPacketSize;
+  }
+  e.busy = true;
+  e.reported = false;
+  e.count = value;
+  activity();
+}
+
+void An2131::start_descriptor(std::uint16_t address) {
+  // The core sends a descriptor from RAM: its own length byte, or the total
+  // length of a configuration, cut to what the host asked for.
+  const auto memory = ram();
+  if (address + 4 > kRamSize) {
+    violation("EZ-USB SUDPTR " + hex4(address) + " points outside the RAM");
+    ep0_stalled_ = true;
+    return;
+  }
+  std::size_t length = memory[address];
+  if (memory[address + 1] == 2) length = memory[address + 2] | memory[address + 3] << 8;
+  const std::size_t wanted = reg(kSetupDat + 6) | reg(kSetupDat + 7) << 8;
+  length = std::min({length, wanted, std::size_t{kRamSize} - address});
+  ep0_descriptor_.assign(memory.begin() + address, memory.begin() + address + length);
+  ep0_descriptor_ready_ = true;
+}
+
+void An2131::update_pins() {
+  // A pin set to its alternate function or without its OE bit is not driven
+  // by the port, and the target's pull-up holds the line high.
+  const auto driven = [&](std::uint16_t out, std::uint16_t oe, std::uint16_t cfg,
+                          std::uint8_t bit) {
+    if ((reg(oe) & bit) == 0 || (reg(cfg) & bit) != 0) return true;
+    return (reg(out) & bit) != 0;
+  };
+  const bool tck = driven(kOutC, kOeC, kPortCcfg, kTckPinC);
+  const bool tms = driven(kOutC, kOeC, kPortCcfg, kTmsPinC);
+  const bool tdi = driven(kOutA, kOeA, kPortAcfg, kTdiPinA);
+  if (tck == tck_ && tms == tms_ && tdi == tdi_) return;
+  tck_ = tck;
+  tms_ = tms;
+  tdi_ = tdi;
+  activity();
+  chain_.set_pins(tck, tms, tdi);
+}
+
+void An2131::update_interrupt() {
+  const bool request = (reg(kUsbIrq) & reg(kUsbIen)) != 0 || (reg(kIn07Irq) & reg(kIn07Ien)) != 0 ||
+                       (reg(kOut07Irq) & reg(kOut07Ien)) != 0;
+  cpu_.set_line(Mcs51::Line::Usb, request);
+}
+
+}  // namespace velnor::bench

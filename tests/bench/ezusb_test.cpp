@@ -1,0 +1,487 @@
+// The EZ-USB cable on the bench: the AN2131's registers and handshakes, the
+// bare device, renumeration and enumeration in virtual time, bulk transfers
+// across threads, cancel, the faults and the port pins on the chain. The
+// firmware is tests/bench/mcs51_programs/usb_echo.asm (see its header).
+#include "bench/ezusb.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/board.h"
+#include "bench/usb_host.h"
+
+namespace velnor::bench {
+namespace {
+
+constexpr std::uint32_t kEchoOut = 0, kPinsOut = 1, kReplyIn = 2;  // usb_echo's pipes
+
+std::vector<std::uint8_t> echo_image() {
+  std::vector<std::uint8_t> image(8192, 0);
+#ifdef VELNOR_MCS51_PROGRAMS
+  std::ifstream file(std::string(VELNOR_MCS51_PROGRAMS) + "/usb_echo.ihx");
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.size() < 11 || line[0] != ':' || line.substr(7, 2) != "00") continue;
+    const unsigned length = static_cast<unsigned>(std::stoul(line.substr(1, 2), nullptr, 16));
+    const unsigned address = static_cast<unsigned>(std::stoul(line.substr(3, 4), nullptr, 16));
+    for (unsigned i = 0; i < length; ++i) {
+      image.at(address + i) =
+          static_cast<std::uint8_t>(std::stoul(line.substr(9 + 2 * i, 2), nullptr, 16));
+    }
+  }
+#endif
+  return image;
+}
+
+#ifdef VELNOR_MCS51_PROGRAMS
+#define REQUIRE_PROGRAMS()
+#else
+#define REQUIRE_PROGRAMS() GTEST_SKIP() << "8051 test programs need SDCC"
+#endif
+
+std::vector<std::uint8_t> pattern(std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  return bytes;
+}
+
+TEST(EzUsbBare, OpensByNameWithoutCaseAndAnswersWithTheCoreIdentityOnly) {
+  Host host("default");
+  const Handle upper =
+      host.board->open_device("\\\\.\\EZUSB-0", kGenericWrite, kShareWrite, kOpenExisting, 0);
+  EXPECT_NE(upper, 0u);
+  host.board->close_device(upper);
+  EXPECT_EQ(host.open(1), 0u);
+  EXPECT_EQ(
+      host.board->open_device("\\\\.\\ezusb-0x", kGenericWrite, kShareWrite, kOpenExisting, 0), 0u);
+  const Handle first = host.open();
+  const Handle second = host.open();
+  ASSERT_NE(first, 0u);
+  ASSERT_NE(second, 0u);
+  EXPECT_NE(first, second);
+  // No string descriptors on the bare core.
+  std::vector<std::uint8_t> text;
+  EXPECT_FALSE(host.string(first, 1, &text));
+  // No pipes either: the core's interface has no endpoints.
+  std::vector<std::uint8_t> buffer(8);
+  EXPECT_FALSE(host.read(second, 0, &buffer));
+  EXPECT_TRUE(host.device().chip().cpu_held());
+  host.board->close_device(first);
+  host.board->close_device(second);
+  EXPECT_EQ(host.board->usb().open_handle_count(), 0u);
+  EXPECT_TRUE(host.board->violations().empty());
+}
+
+TEST(EzUsbBare, NoUsbKeyMeansNoDevice) {
+  Host host("usb=");
+  EXPECT_EQ(host.open(), 0u);
+  Host two("usb=3,7");
+  EXPECT_EQ(two.open(0), 0u);
+  EXPECT_NE(two.open(3), 0u);
+  EXPECT_NE(two.open(7), 0u);
+}
+
+TEST(EzUsbBare, DownloadOnlyWhileTheCpuIsHeld) {
+  REQUIRE_PROGRAMS();
+  Host host("default");
+  const Handle h = host.boot_and_open(echo_image());
+  ASSERT_NE(h, 0u);
+  EXPECT_FALSE(host.download(h, echo_image()));
+  ASSERT_EQ(host.board->violations().size(), 1u);
+  EXPECT_EQ(host.board->violations()[0], "EZ-USB download while the 8051 runs");
+  // Halting makes it possible again.
+  EXPECT_TRUE(host.cpucs(h, 1));
+  EXPECT_TRUE(host.device().chip().cpu_held());
+  EXPECT_TRUE(host.download(h, echo_image()));
+}
+
+TEST(EzUsbRenumeration, DeviceIsAwayUntilTheFirmwareReconnectsPlusEnumeration) {
+  REQUIRE_PROGRAMS();
+  Host host("default");
+  host.boot(echo_image());
+  const std::uint64_t run_at = host.board->clock().now_ms();
+  // The firmware stays off the bus for ~10.07 ms, then the host needs
+  // 300 ms to enumerate it.
+  std::uint64_t back_after = 0;
+  for (int ms = 0; ms < 1000; ++ms) {
+    const Handle h = host.open();
+    if (h != 0) {
+      back_after = host.board->clock().now_ms() - run_at;
+      host.board->close_device(h);
+      break;
+    }
+    host.board->clock().sleep_ms(1);
+  }
+  EXPECT_GE(back_after, 310u);
+  EXPECT_LE(back_after, 312u);
+  const std::vector<UsbPipe> pipes = host.device().pipes();
+  ASSERT_EQ(pipes.size(), 3u);
+  EXPECT_EQ(pipes[0].address, 0x02);
+  EXPECT_EQ(pipes[1].address, 0x04);
+  EXPECT_EQ(pipes[2].address, 0x82);
+  EXPECT_TRUE(host.board->violations().empty());
+}
+
+TEST(EzUsbRenumeration, OldHandlesDieWithTheBareDevice) {
+  REQUIRE_PROGRAMS();
+  Host host("default");
+  const Handle old = host.open();
+  ASSERT_TRUE(host.cpucs(old, 1));
+  ASSERT_TRUE(host.download(old, echo_image()));
+  ASSERT_TRUE(host.cpucs(old, 0));
+  EXPECT_FALSE(host.cpucs(old, 1));
+  host.board->clock().sleep_ms(1500);
+  std::vector<std::uint8_t> text;
+  EXPECT_FALSE(host.string(old, 1, &text));
+  const Handle fresh = host.open();
+  ASSERT_NE(fresh, 0u);
+  ASSERT_TRUE(host.string(fresh, 1, &text));
+  EXPECT_EQ(text, (std::vector<std::uint8_t>{10, 3, 'E', 0, 'C', 0, 'H', 0, 'O', 0}));
+  ASSERT_TRUE(host.string(fresh, 2, &text));
+  EXPECT_EQ(text, (std::vector<std::uint8_t>{6, 3, 'T', 0, '1', 0}));
+  EXPECT_FALSE(host.string(fresh, 3, &text));  // the firmware stalls it
+}
+
+TEST(EzUsbRenumeration, EnumerationRejectsAForeignIdentity) {
+  REQUIRE_PROGRAMS();
+  Host host("default");
+  std::vector<std::uint8_t> image = echo_image();
+  image[0x0408] = 0x48;  // vendor 0x0548
+  EXPECT_EQ(host.boot_and_open(image), 0u);
+  ASSERT_EQ(host.board->violations().size(), 1u);
+  EXPECT_EQ(host.board->violations()[0],
+            "EZ-USB unit 0 failed enumeration: vendor 0x0548 product 0x2131 is not the EZ-USB "
+            "driver's 0x0547/0x2131");
+}
+
+TEST(EzUsbRenumeration, EnumerationRejectsAnEndpointLeftInvalid) {
+  REQUIRE_PROGRAMS();
+  Host host("default");
+  std::vector<std::uint8_t> image = echo_image();
+  // The firmware's OUT07VAL value: mov a, #0x15 right after mov dptr, #0x7fdf.
+  const std::uint8_t marker[] = {0x90, 0x7F, 0xDF, 0x74, 0x15};
+  auto at = std::search(image.begin(), image.end(), std::begin(marker), std::end(marker));
+  ASSERT_NE(at, image.end());
+  at[4] = 0x05;  // OUT4 not valid
+  EXPECT_EQ(host.boot_and_open(image), 0u);
+  ASSERT_EQ(host.board->violations().size(), 1u);
+  EXPECT_EQ(host.board->violations()[0],
+            "EZ-USB unit 0 failed enumeration: endpoint 0x04 is listed but its OUT07VAL bit is "
+            "clear");
+}
+
+TEST(EzUsbRenumeration, AProgramThatNeverReconnectsNeverComesBack) {
+  Host host("default");
+  std::vector<std::uint8_t> image(4096, 0);
+  image[0] = 0x80;  // sjmp $
+  image[1] = 0xFE;
+  host.boot(image);
+  host.board->clock().sleep_ms(3000);
+  EXPECT_EQ(host.open(), 0u);
+  EXPECT_TRUE(host.board->violations().empty());
+}
+
+class EzUsbEcho : public ::testing::Test {
+ protected:
+  void SetUp() override { start("trace=on"); }
+  void start(const std::string& description) {
+#ifndef VELNOR_MCS51_PROGRAMS
+    GTEST_SKIP() << "8051 test programs need SDCC";
+#endif
+    host = std::make_unique<Host>(description);
+    writer = host->boot_and_open(echo_image());
+    reader = host->open();
+    ASSERT_NE(writer, 0u);
+    ASSERT_NE(reader, 0u);
+  }
+  std::unique_ptr<Host> host;
+  Handle writer = 0;
+  Handle reader = 0;
+};
+
+TEST_F(EzUsbEcho, ReaderThreadReceivesWhatTheWriterSends) {
+  const std::vector<std::uint8_t> data = pattern(1000);
+  std::vector<std::uint8_t> echoed(1000);
+  bool read_ok = false;
+  std::thread reading([&] { read_ok = host->read(reader, kReplyIn, &echoed); });
+  std::uint32_t sent = 0;
+  EXPECT_TRUE(host->write(writer, kEchoOut, data, &sent));
+  EXPECT_EQ(sent, 1000u);
+  reading.join();
+  EXPECT_TRUE(read_ok);
+  EXPECT_EQ(echoed, data);
+  const UsbCounters counters = host->device().counters();
+  EXPECT_EQ(counters.packets_out, 16u);
+  EXPECT_EQ(counters.packets_in, 16u);
+  EXPECT_EQ(counters.bulk_transfers, 2u);
+  EXPECT_GT(counters.machine_cycles, 0u);
+  const std::vector<UsbTransfer> log = host->device().transfers();
+  ASSERT_GE(log.size(), 2u);
+  const UsbTransfer& last = log.back();
+  EXPECT_TRUE(last.kind == UsbTransfer::Kind::BulkIn || last.kind == UsbTransfer::Kind::BulkOut);
+  EXPECT_TRUE(host->board->violations().empty());
+}
+
+TEST_F(EzUsbEcho, WriterAheadOfTheReaderWaitsWithoutDeadlock) {
+  // The firmware holds the second packet until the host drains IN2; the
+  // write can finish only once the reader, started later, takes them.
+  const std::vector<std::uint8_t> data = pattern(4096);
+  bool write_ok = false;
+  std::thread writing([&] { write_ok = host->write(writer, kEchoOut, data); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::vector<std::uint8_t> echoed(4096);
+  EXPECT_TRUE(host->read(reader, kReplyIn, &echoed));
+  writing.join();
+  EXPECT_TRUE(write_ok);
+  EXPECT_EQ(echoed, data);
+}
+
+TEST_F(EzUsbEcho, ShortPacketEndsARead) {
+  const std::vector<std::uint8_t> data = pattern(100);
+  std::vector<std::uint8_t> echoed(4096);
+  bool read_ok = false;
+  std::thread reading([&] { read_ok = host->read(reader, kReplyIn, &echoed); });
+  EXPECT_TRUE(host->write(writer, kEchoOut, data));
+  reading.join();
+  EXPECT_TRUE(read_ok);
+  EXPECT_EQ(echoed, data);
+}
+
+TEST_F(EzUsbEcho, FullFramesLimitThePacketRate) {
+  const std::vector<std::uint8_t> data = pattern(64 * 100);
+  std::vector<std::uint8_t> echoed(data.size());
+  const std::uint64_t start = host->board->clock().now_ns();
+  std::thread reading([&] { EXPECT_TRUE(host->read(reader, kReplyIn, &echoed)); });
+  EXPECT_TRUE(host->write(writer, kEchoOut, data));
+  reading.join();
+  EXPECT_EQ(echoed, data);
+  // 200 packets at no more than 19 a frame.
+  const UsbCounters counters = host->device().counters();
+  EXPECT_GE(counters.frames_used, 11u);
+  EXPECT_GE(host->board->clock().now_ns() - start, 10'000'000u);
+}
+
+TEST_F(EzUsbEcho, CancelEndsAPendingReadWithoutTouchingTheBuffer) {
+  std::vector<std::uint8_t> buffer(64, 0xEE);
+  EXPECT_FALSE(host->board->cancel_device_io(reader));  // nothing pending
+  bool read_ok = true;
+  std::thread reading([&] { read_ok = host->read(reader, kReplyIn, &buffer); });
+  while (!host->board->cancel_device_io(reader)) std::this_thread::yield();
+  reading.join();
+  EXPECT_FALSE(read_ok);
+  EXPECT_EQ(buffer, std::vector<std::uint8_t>(64, 0xEE));
+  // The device goes on working.
+  std::vector<std::uint8_t> echoed(3);
+  std::thread again([&] { EXPECT_TRUE(host->read(reader, kReplyIn, &echoed)); });
+  EXPECT_TRUE(host->write(writer, kEchoOut, {1, 2, 3}));
+  again.join();
+  EXPECT_EQ(echoed, (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+TEST_F(EzUsbEcho, PinBytesClockTheChainAndReadTdo) {
+  host->board->trace().clear();
+  // Test-Logic-Reset, Run-Test/Idle, to Shift-DR: IDCODE is selected.
+  std::vector<std::uint8_t> pins = {0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x04, 0x00, 0x00};
+  pins.insert(pins.end(), 32, 0x00);
+  pins.push_back(0x06);  // TMS high, no cycle
+  std::vector<std::uint8_t> replies(pins.size());
+  std::thread reading([&] { EXPECT_TRUE(host->read(reader, kReplyIn, &replies)); });
+  EXPECT_TRUE(host->write(writer, kPinsOut, pins));
+  reading.join();
+  ASSERT_EQ(replies.size(), pins.size());
+  EXPECT_EQ(host->board->trace().clock_count(), pins.size() - 1);
+  EXPECT_EQ(host->board->trace().tms_bits(), "11111010" + std::string(33, '0'));
+  std::uint32_t idcode = 0;
+  for (int bit = 0; bit < 32; ++bit) {
+    idcode |= static_cast<std::uint32_t>(replies[9 + bit] & 1) << bit;
+  }
+  EXPECT_EQ(idcode, host->board->chain().device(0).idcode());
+  for (const std::uint8_t reply : replies) EXPECT_EQ(reply & 0x08, 0x08);  // target powered
+  // The transfer log keeps the bytes of each transfer.
+  const std::vector<UsbTransfer> log = host->device().transfers();
+  const auto pin_write = std::find_if(log.begin(), log.end(), [](const UsbTransfer& t) {
+    return t.kind == UsbTransfer::Kind::BulkOut && t.pipe == kPinsOut;
+  });
+  ASSERT_NE(pin_write, log.end());
+  EXPECT_EQ(pin_write->endpoint, 0x04);
+  EXPECT_EQ(pin_write->data, pins);
+  EXPECT_TRUE(pin_write->ok);
+  EXPECT_TRUE(host->board->violations().empty());
+}
+
+TEST_F(EzUsbEcho, IdleFirmwareCostsNothingWhileTheHostSleeps) {
+  const std::uint64_t before = host->device().counters().machine_cycles;
+  host->board->clock().sleep_ms(10000);
+  EXPECT_NE(host->open(), 0u);
+  EXPECT_LT(host->device().counters().machine_cycles - before, 1000u);
+}
+
+TEST(EzUsbFaults, FailingRequests) {
+  REQUIRE_PROGRAMS();
+  const std::vector<std::uint8_t> image = echo_image();
+  {
+    Host host("usbfault=halt");
+    const Handle h = host.open();
+    EXPECT_FALSE(host.cpucs(h, 1));
+  }
+  {
+    Host host("usbfault=download");
+    const Handle h = host.open();
+    EXPECT_TRUE(host.cpucs(h, 1));
+    EXPECT_FALSE(host.download(h, image));
+  }
+  {
+    Host host("usbfault=run");
+    const Handle h = host.open();
+    EXPECT_TRUE(host.cpucs(h, 1));
+    EXPECT_TRUE(host.download(h, image));
+    EXPECT_FALSE(host.cpucs(h, 0));
+  }
+  {
+    Host host("usbfault=noreturn");
+    EXPECT_EQ(host.boot_and_open(image), 0u);
+    host.board->clock().sleep_ms(10000);
+    EXPECT_EQ(host.open(), 0u);
+  }
+}
+
+TEST(EzUsbFaults, ReadFailsOnceThenWorks) {
+  REQUIRE_PROGRAMS();
+  Host host("usbfault=readfail@2");
+  const Handle h = host.boot_and_open(echo_image());
+  std::vector<std::uint8_t> reply(1);
+  const auto exchange = [&](std::uint8_t value) {
+    reply.assign(1, 0);
+    bool read_ok = false;
+    std::thread reading([&] { read_ok = host.read(h, kReplyIn, &reply); });
+    EXPECT_TRUE(host.write(h, kEchoOut, {value}));
+    reading.join();
+    return read_ok && reply == std::vector<std::uint8_t>{value};
+  };
+  EXPECT_TRUE(exchange(1));
+  EXPECT_FALSE(host.read(h, kReplyIn, &reply));  // the second read fails at once
+  EXPECT_TRUE(exchange(3));
+}
+
+TEST(EzUsbFaults, UnplugInTheMiddleOfAWrite) {
+  REQUIRE_PROGRAMS();
+  Host host("usbfault=unplug@3");
+  const Handle h = host.boot_and_open(echo_image());
+  const Handle r = host.open();
+  bool read_ok = true;
+  std::vector<std::uint8_t> echoed(640);
+  std::thread reading([&] { read_ok = host.read(r, kReplyIn, &echoed); });
+  std::uint32_t sent = 0;
+  EXPECT_FALSE(host.write(h, kEchoOut, pattern(640), &sent));
+  reading.join();
+  EXPECT_FALSE(read_ok);
+  EXPECT_EQ(host.open(), 0u);
+}
+
+TEST(EzUsbFaults, StalledReadEndsOnlyByCancel) {
+  REQUIRE_PROGRAMS();
+  Host host("usbfault=readstall");
+  const Handle h = host.boot_and_open(echo_image());
+  const Handle r = host.open();
+  std::vector<std::uint8_t> echoed(4, 0x55);
+  bool read_ok = true;
+  std::thread reading([&] { read_ok = host.read(r, kReplyIn, &echoed); });
+  EXPECT_TRUE(host.write(h, kEchoOut, {1, 2, 3, 4}));
+  host.board->clock().sleep_ms(10000);
+  while (!host.board->cancel_device_io(r)) std::this_thread::yield();
+  reading.join();
+  EXPECT_FALSE(read_ok);
+  EXPECT_EQ(echoed, std::vector<std::uint8_t>(4, 0x55));
+}
+
+// The chip alone, with small programs as bytes.
+struct ChipBench {
+  explicit ChipBench(std::vector<std::uint8_t> program)
+      : board(make_board("usb=")),
+        chip(board->chain(), [this](std::string text) { violations.push_back(std::move(text)); }) {
+    std::copy(program.begin(), program.end(), chip.ram().begin());
+    chip.set_cpu_held(false);
+  }
+  std::unique_ptr<Board> board;
+  std::vector<std::string> violations;
+  An2131 chip;
+};
+
+TEST(An2131, HeldInResetUntilReleased) {
+  ChipBench bench({0x90, 0x7F, 0x96, 0x74, 0x20, 0xF0, 0x80, 0xFE});  // OUTA = 0x20
+  bench.chip.set_cpu_held(true);
+  EXPECT_EQ(bench.chip.run(100), 0u);
+  EXPECT_EQ(bench.chip.read_xdata(An2131::kCpucs) & 1, 1);
+  bench.chip.set_cpu_held(false);
+  EXPECT_GE(bench.chip.run(100), 100u);
+  EXPECT_EQ(bench.chip.read_xdata(An2131::kOutA), 0x20);
+}
+
+TEST(An2131, ArmingInTwiceIsAViolation) {
+  // mov dptr, #IN2BC; movx @dptr, a; movx @dptr, a; sjmp $
+  ChipBench bench({0x90, 0x7F, 0xB9, 0xF0, 0xF0, 0x80, 0xFE});
+  bench.chip.run(20);
+  ASSERT_EQ(bench.violations.size(), 1u);
+  EXPECT_EQ(bench.violations[0],
+            "EZ-USB 8051 armed IN2 while its last packet still waits for the host");
+  EXPECT_TRUE(bench.chip.in_armed(2));
+  EXPECT_EQ(bench.chip.host_take_in(2).size(), 0u);
+  EXPECT_FALSE(bench.chip.in_armed(2));
+}
+
+TEST(An2131, WritingABusyInBufferIsAViolation) {
+  // IN2BC = 4, then IN2BUF[0] = a
+  ChipBench bench({0x74, 0x04, 0x90, 0x7F, 0xB9, 0xF0, 0x90, 0x7E, 0x00, 0xF0, 0x80, 0xFE});
+  bench.chip.run(20);
+  ASSERT_EQ(bench.violations.size(), 1u);
+  EXPECT_EQ(bench.violations[0],
+            "EZ-USB 8051 wrote IN2BUF while the packet in it waits for the host");
+}
+
+TEST(An2131, ReadingOutDataBeforeTheHostWroteIt) {
+  // OUT2BC written (armed), then OUT2BUF read, then a loop.
+  ChipBench bench({0x90, 0x7F, 0xC9, 0xF0, 0x90, 0x7D, 0xC0, 0xE0, 0x80, 0xFE});
+  bench.chip.run(20);
+  ASSERT_EQ(bench.violations.size(), 1u);
+  EXPECT_EQ(bench.violations[0], "EZ-USB 8051 read OUT2BUF while it holds no packet from the host");
+  EXPECT_TRUE(bench.chip.out_armed(2));
+  bench.chip.host_out(2, std::vector<std::uint8_t>{9, 8, 7});
+  EXPECT_FALSE(bench.chip.out_armed(2));
+  EXPECT_EQ(bench.chip.read_xdata(0x7FC9), 3);
+  EXPECT_EQ(bench.chip.read_xdata(0x7DC0), 9);
+  EXPECT_EQ(bench.violations.size(), 1u);
+}
+
+TEST(An2131, ExternalDataOutsideRamAndRegistersIsAViolation) {
+  ChipBench bench({0x90, 0x40, 0x00, 0xE0, 0xE0, 0x80, 0xFE});  // two reads at 0x4000
+  bench.chip.run(20);
+  ASSERT_EQ(bench.violations.size(), 1u);
+  EXPECT_EQ(bench.violations[0], "EZ-USB 8051 read external data at 0x4000, where nothing is");
+}
+
+TEST(An2131, UndrivenPinsAreHighAndTckEdgesReachTheChain) {
+  ChipBench bench({0x80, 0xFE});
+  An2131& chip = bench.chip;
+  const std::uint64_t cycles = bench.board->chain().cycle_count();
+  chip.write_xdata(An2131::kOutC, 0x00);  // latched, not driven yet
+  EXPECT_EQ(bench.board->chain().cycle_count(), cycles);
+  EXPECT_EQ(chip.read_xdata(An2131::kPinsC) & 0x06, 0x06);
+  chip.write_xdata(An2131::kOeC, 0x06);   // TCK and TMS now driven low
+  chip.write_xdata(An2131::kOutC, 0x02);  // TCK rises
+  EXPECT_EQ(bench.board->chain().cycle_count(), cycles + 1);
+  chip.write_xdata(An2131::kOeC, 0x00);  // released: stays high, no edge
+  EXPECT_EQ(bench.board->chain().cycle_count(), cycles + 1);
+  EXPECT_EQ(chip.read_xdata(An2131::kPinsC) & 0x09, 0x09);  // TDO pulled up, powered
+  bench.board->set_target_powered(false);
+  EXPECT_EQ(chip.read_xdata(An2131::kPinsC) & 0x08, 0x00);
+}
+
+}  // namespace
+}  // namespace velnor::bench
