@@ -100,10 +100,9 @@ void FormMain::set_marker(Marker marker, std::string_view text) {
 }
 
 void FormMain::paint_pending() {
-  // Paint now, but leave clicks queued: a click handled here would call the
-  // library again from inside the call that is about to start.
+  // Paint now, without handling queued clicks: a click handled here would
+  // call the library again from inside the call that is about to start.
   repaint();
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void FormMain::print_line(std::string_view line) { picture_log_->print(text_of(line)); }
