@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdio>
 
+#include "caption_button.h"
+
 namespace moxtest {
 namespace {
 
@@ -39,17 +41,17 @@ QLabel* place_label(QWidget* window, const char* name, const QString& text, QRec
 }  // namespace
 
 FormMain::FormMain(VelnorLibrary& library)
-    : cmd_init_(place<QPushButton>(this, "CmdINIT", QStringLiteral("ドライバ初期化"),
-                                   twips(4800, 240, 1335, 495))),
+    : cmd_init_(place<CaptionButton>(this, "CmdINIT", QStringLiteral("ドライバ初期化"),
+                                     twips(4800, 240, 1335, 495))),
       picture_log_(new LogArea(this)),
-      cmd_config_(place<QPushButton>(this, "CmdConfig", QStringLiteral("コンフィグレーション"),
-                                     twips(4800, 1560, 1335, 495))),
-      cmd_spi_xfer_(place<QPushButton>(this, "CmdSPI_XFER", QStringLiteral("SPI送受信"),
-                                       twips(4800, 2280, 1335, 495))),
-      cmd_spi_close_(place<QPushButton>(this, "CmdSPI_CLOSE", QStringLiteral("SPIクローズ"),
-                                        twips(4800, 3000, 1335, 495))),
-      cmd_shutdown_(place<QPushButton>(this, "CmdShutdown", QStringLiteral("FPGA停止"),
-                                       twips(4800, 3840, 1335, 495))),
+      cmd_config_(place<CaptionButton>(this, "CmdConfig", QStringLiteral("コンフィグレーション"),
+                                       twips(4800, 1560, 1335, 495))),
+      cmd_spi_xfer_(place<CaptionButton>(this, "CmdSPI_XFER", QStringLiteral("SPI送受信"),
+                                         twips(4800, 2280, 1335, 495))),
+      cmd_spi_close_(place<CaptionButton>(this, "CmdSPI_CLOSE", QStringLiteral("SPIクローズ"),
+                                          twips(4800, 3000, 1335, 495))),
+      cmd_shutdown_(place<CaptionButton>(this, "CmdShutdown", QStringLiteral("FPGA停止"),
+                                         twips(4800, 3840, 1335, 495))),
       label_cf_remain_(place_label(this, "LabelCFRemain", QString(), twips(6360, 1680, 495, 375))),
       label_spi_remain_(
           place_label(this, "LabelSPIRemain", QString(), twips(6360, 2400, 495, 375))),
@@ -59,8 +61,8 @@ FormMain::FormMain(VelnorLibrary& library)
                                       twips(1920, 5400, 3135, 270))),
       label1_(place_label(this, "Label1", QStringLiteral("ConfigFilePath"),
                           twips(240, 5400, 1335, 375))),
-      cmd_end_(
-          place<QPushButton>(this, "CmdEnd", QStringLiteral("終了"), twips(4800, 4680, 1335, 495))),
+      cmd_end_(place<CaptionButton>(this, "CmdEnd", QStringLiteral("終了"),
+                                    twips(4800, 4680, 1335, 495))),
       label2_(
           place_label(this, "Label2", QStringLiteral("送信コード"), twips(3720, 2040, 855, 255))),
       presenter_(*this, library) {
