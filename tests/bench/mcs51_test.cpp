@@ -185,13 +185,19 @@ TEST(Mcs51Cycles, An2131MovxTakesOneStretchCycleAndTimersCountEveryThirdCycle) {
 TEST(Mcs51Cycles, An2131MovxFollowsTheCkconStretch) {
   Machine m(
       {
-          0x75, 0x8E, 0x00,  // MOV CKCON, #00h: no stretch
-          0xE0,              // MOVX A, @DPTR: 2
-          0xF3,              // MOVX @R1, A: 2
-          0x75, 0x8E, 0x02,  // MOV CKCON, #02h: two stretch cycles
-          0xE2,              // MOVX A, @R0: 4
-          0x75, 0x8E, 0x04,  // MOV CKCON, #04h: seven stretch cycles
-          0xF0,              // MOVX @DPTR, A: 9
+          0x75,
+          0x8E,
+          0x00,  // MOV CKCON, #00h: no stretch
+          0xE0,  // MOVX A, @DPTR: 2
+          0xF3,  // MOVX @R1, A: 2
+          0x75,
+          0x8E,
+          0x02,  // MOV CKCON, #02h: two stretch cycles
+          0xE2,  // MOVX A, @R0: 4
+          0x75,
+          0x8E,
+          0x04,  // MOV CKCON, #04h: seven stretch cycles
+          0xF0,  // MOVX @DPTR, A: 9
           0xA5,
       },
       {.timing = Mcs51::Timing::An2131});
