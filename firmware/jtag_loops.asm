@@ -289,10 +289,24 @@ reply_tail:
         mov     a, r6
         mov     r0, a
         mov     sp, a           ; interrupts are off: the bytes above stay
-00031$:
+        mov     a, r5
+        clr     c
+        rrc     a
+        mov     r5, a           ; pairs to copy
+        jnc     00032$
+        inc     r0              ; an odd count: one byte first
+        mov     a, @r0
+        movx    @r1, a
+        mov     a, r5
+        jz      00033$
+00032$:
+        inc     r0              ; two bytes a turn: 5.5 cycles a byte
+        mov     a, @r0
+        movx    @r1, a
         inc     r0
         mov     a, @r0
         movx    @r1, a
-        djnz    r5, 00031$
+        djnz    r5, 00032$
+00033$:
         ret
 

@@ -199,6 +199,11 @@ TEST_F(Pipes, FullPacketsKeepEveryByteInOrder) {
   stream(data);
   const std::vector<std::uint8_t> tail = stream_tdo(std::vector<std::uint8_t>(4, 0));
   EXPECT_EQ(tail, std::vector<std::uint8_t>(data.end() - 4, data.end()));
+  // An odd length: every reply byte still arrives, in order.
+  const std::vector<std::uint8_t> odd(data.begin(), data.begin() + 63);
+  EXPECT_EQ(stream_tdo(odd).size(), 63u);
+  const std::vector<std::uint8_t> three = stream_tdo(std::vector<std::uint8_t>(3, 0));
+  EXPECT_EQ(three, std::vector<std::uint8_t>(data.begin() + 59, data.begin() + 62));
   EXPECT_FALSE(bus.reply_armed());
 }
 
