@@ -31,8 +31,8 @@ constexpr std::uint8_t kClassicCycles[256] = {
 
 // The AN2131's machine cycles of 4 clocks, the Dallas DS80C320 timings as
 // s51 -t DS320 counts them. Conditional jumps take as long whether or not
-// they jump. MOVX is 2 cycles plus the stretch CKCON selects, 1 at reset
-// (CKCON writes are not modelled). MUL AB and DIV AB take 7 cycles in s51;
+// they jump. MOVX is listed with the stretch of 1 CKCON selects at reset;
+// movx_cycles() applies the stretch CKCON holds. MUL AB and DIV AB take 7 cycles in s51;
 // no public Dallas or Cypress table found here gives another count, so
 // they follow s51.
 constexpr std::uint8_t kAn2131Cycles[256] = {
@@ -56,6 +56,11 @@ constexpr std::uint8_t kAn2131Cycles[256] = {
 
 // Timers count every 12 clocks.
 constexpr unsigned kAn2131CyclesPerCount = 3;
+
+// Stretch cycles a MOVX gets for CKCON bits 2..0 (the Dallas core's table:
+// the upper four settings add a further stretch cycle each beyond 3).
+constexpr std::uint8_t kMovxStretch[8] = {0, 1, 2, 3, 7, 8, 9, 10};
+constexpr std::uint8_t kCkconReset = 0x01;
 
 // The interrupt's hardware LCALL takes two machine cycles.
 constexpr unsigned kInterruptCallCycles = 2;
@@ -115,6 +120,7 @@ void Mcs51::reset() {
   sfr_[index(kP2)] = 0xFF;
   sfr_[index(kP3)] = 0xFF;
   sfr_[index(kSp)] = 0x07;
+  if (options_.timing == Timing::An2131) sfr_[index(kCkcon)] = kCkconReset;
   pc_ = 0;
   in_service_ = 0;
   check_interrupts_ = false;
@@ -522,6 +528,13 @@ void Mcs51::compare_jump(std::uint8_t left, std::uint8_t right) {
   if (left != right) relative_jump(offset);
 }
 
+// The AN2131 stretches MOVX by the cycles CKCON selects; the classic core
+// has no CKCON.
+unsigned Mcs51::movx_cycles(std::uint8_t opcode) const {
+  if (options_.timing != Timing::An2131) return cycle_table_[opcode];
+  return 2u + kMovxStretch[sfr_[index(kCkcon)] & 7u];
+}
+
 // Executes the instruction at PC (never the undefined opcode); returns its
 // machine cycles.
 unsigned Mcs51::execute_one() {
@@ -809,11 +822,11 @@ unsigned Mcs51::execute_one() {
     }
     case 0xE0:  // MOVX A, @DPTR
       acc() = read_xdata(dptr());
-      break;
+      return movx_cycles(op);
     case 0xE2:  // MOVX A, @R0
     case 0xE3:  // MOVX A, @R1
       acc() = read_xdata(ri_address(reg(op & 1)));
-      break;
+      return movx_cycles(op);
     case 0xE4:  // CLR A
       acc() = 0;
       break;
@@ -822,11 +835,11 @@ unsigned Mcs51::execute_one() {
       break;
     case 0xF0:  // MOVX @DPTR, A
       write_xdata(dptr(), acc());
-      break;
+      return movx_cycles(op);
     case 0xF2:  // MOVX @R0, A
     case 0xF3:  // MOVX @R1, A
       write_xdata(ri_address(reg(op & 1)), acc());
-      break;
+      return movx_cycles(op);
     case 0xF4:  // CPL A
       acc() = static_cast<std::uint8_t>(~acc());
       break;

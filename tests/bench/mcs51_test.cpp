@@ -182,6 +182,39 @@ TEST(Mcs51Cycles, An2131MovxTakesOneStretchCycleAndTimersCountEveryThirdCycle) {
   EXPECT_EQ(m.bus.writes, 2);
 }
 
+TEST(Mcs51Cycles, An2131MovxFollowsTheCkconStretch) {
+  Machine m(
+      {
+          0x75,
+          0x8E,
+          0x00,  // MOV CKCON, #00h: no stretch
+          0xE0,  // MOVX A, @DPTR: 2
+          0xF3,  // MOVX @R1, A: 2
+          0x75,
+          0x8E,
+          0x02,  // MOV CKCON, #02h: two stretch cycles
+          0xE2,  // MOVX A, @R0: 4
+          0x75,
+          0x8E,
+          0x04,  // MOV CKCON, #04h: seven stretch cycles
+          0xF0,  // MOVX @DPTR, A: 9
+          0xA5,
+      },
+      {.timing = Mcs51::Timing::An2131});
+  EXPECT_EQ(m.cpu.sfr(Mcs51::kCkcon), 0x01);
+  m.cpu.step(1);
+  EXPECT_EQ(m.cpu.step(2).cycles, 2 + 2u);
+  m.cpu.step(1);
+  EXPECT_EQ(m.cpu.step(1).cycles, 4u);
+  m.cpu.step(1);
+  EXPECT_EQ(m.cpu.step(1).cycles, 9u);
+  // The classic core has no CKCON: its MOVX keeps the table's 2 cycles.
+  Machine classic({0x75, 0x8E, 0x00, 0xE0, 0xA5});
+  EXPECT_EQ(classic.cpu.sfr(Mcs51::kCkcon), 0x00);
+  classic.cpu.step(1);
+  EXPECT_EQ(classic.cpu.step(1).cycles, 2u);
+}
+
 TEST(Mcs51Execution, StopsAtTheUndefinedOpcode) {
   Machine m({0x74, 0x01, 0xA5, 0x04});
   Mcs51::Result result = m.cpu.run(100);

@@ -33,6 +33,7 @@ class Mcs51 {
   static constexpr std::uint8_t kDph1 = 0x85;
   static constexpr std::uint8_t kDps = 0x86;  // bit 0 selects DPL1/DPH1
   static constexpr std::uint8_t kPcon = 0x87;
+  static constexpr std::uint8_t kCkcon = 0x8E;  // bits 2..0: MOVX stretch (AN2131)
   static constexpr std::uint8_t kTcon = 0x88;
   static constexpr std::uint8_t kTmod = 0x89;
   static constexpr std::uint8_t kTl0 = 0x8A;
@@ -59,8 +60,8 @@ class Mcs51 {
   enum class RiPage : std::uint8_t { Mpage, Port2 };
 
   // Machine cycles per instruction: a classic 8051's, of 12 clocks, or the
-  // AN2131's, of 4 clocks (Dallas DS80C320 timings, MOVX with the one
-  // stretch cycle CKCON selects at reset). Timers count every 12 clocks:
+  // AN2131's, of 4 clocks (Dallas DS80C320 timings; MOVX takes 2 cycles
+  // plus the stretch CKCON bits 2..0 select, 1 at reset). Timers count every 12 clocks:
   // every machine cycle on a classic 8051, every third on the AN2131.
   enum class Timing : std::uint8_t { Classic, An2131 };
 
@@ -160,6 +161,7 @@ class Mcs51 {
   std::uint8_t read_xdata(std::uint16_t address);
   void write_xdata(std::uint16_t address, std::uint8_t value);
   std::uint16_t ri_address(std::uint8_t ri) const;
+  unsigned movx_cycles(std::uint8_t opcode) const;
   void push(std::uint8_t value);
   std::uint8_t pop();
   void call(std::uint16_t target);

@@ -1,0 +1,312 @@
+;; The JTAG inner loops of the USB cable, hand-scheduled for the AN2131's
+;; 8051 (4 clocks a machine cycle; MOVX takes 2 cycles with CKCON's stretch
+;; at 0, which main() sets). Port writes go through MOVX: R0 -> OUTA (TDI on
+;; PA5) and DPTR -> OUTC (TCK on PC1, TMS on PC2), MPAGE = 0x7F. Packet
+;; bytes come through the autopointer (AUTODATA), which the caller aims at
+;; the endpoint buffer. TCK is high on entry and on return.
+;;
+;; Cycle figures are machine cycles as the bench's Mcs51 counts them
+;; (tests/firmware measures them); a machine cycle is 1/6 us on a 24 MHz
+;; part.
+
+        .module jtag_loops
+        .globl  _stream_out
+        .globl  _stream_tdo
+        .globl  _pin_bytes
+        .globl  _tms_bits
+
+        OUTA_LOW     = 0x96
+        PINSC_LOW    = 0x9B
+        AUTOPTRH_LOW = 0xE3
+        AUTODATA_LOW = 0xE5
+        OUTC         = 0x7F98
+        IN2BUF_HIGH  = 0x7E
+        TCK          = 0x02
+        REPLY_BITS   = 0x09     ; TDO (PC0) and target supply (PC3)
+
+        .area   CSEG    (CODE)
+
+;; void stream_out(unsigned char count)
+;; Pipe 1: count bytes from the autopointer, each 8 TCK cycles with TDI from
+;; bit 0 up and TMS at _tms_bits. The byte is rotated so that the current
+;; bit sits in bit 5, the TDI pin's place in OUTA; TCK's two levels (with
+;; TMS) live in R2/R3 and trade places with the data through XCH, so each
+;; cycle is 3 MOVX + 4 one-cycle instructions = 10 cycles; a byte costs 86
+;; with the fetch, alignment and loop: 10.75 cycles a TCK cycle, 558 kHz TCK
+;; at 24 MHz.
+_stream_out:
+        mov     r7, dpl
+        mov     r0, #OUTA_LOW
+        mov     r1, #AUTODATA_LOW
+        mov     dptr, #OUTC
+        mov     a, _tms_bits
+        mov     r2, a           ; TCK low, TMS
+        orl     a, #TCK
+        mov     r3, a           ; TCK high, TMS
+00001$:
+        movx    a, @r1          ; next byte
+        swap    a
+        rl      a               ; its bit 0 to bit 5
+
+        ; cycle 0: low level in r2, high level in r3
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r2           ; A = TCK low, r2 keeps the data
+        movx    @dptr, a        ; TCK falls
+        xch     a, r3           ; A = TCK high, r3 = TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r2           ; A = data, r2 = TCK high
+        ; cycle 1: low level in r3, high level in r2
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r3           ; A = TCK low, r3 keeps the data
+        movx    @dptr, a        ; TCK falls
+        xch     a, r2           ; A = TCK high, r2 = TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r3           ; A = data, r3 = TCK high
+        ; cycle 2: low level in r2, high level in r3
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r2           ; A = TCK low, r2 keeps the data
+        movx    @dptr, a        ; TCK falls
+        xch     a, r3           ; A = TCK high, r3 = TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r2           ; A = data, r2 = TCK high
+        ; cycle 3: low level in r3, high level in r2
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r3           ; A = TCK low, r3 keeps the data
+        movx    @dptr, a        ; TCK falls
+        xch     a, r2           ; A = TCK high, r2 = TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r3           ; A = data, r3 = TCK high
+        ; cycle 4: low level in r2, high level in r3
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r2           ; A = TCK low, r2 keeps the data
+        movx    @dptr, a        ; TCK falls
+        xch     a, r3           ; A = TCK high, r3 = TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r2           ; A = data, r2 = TCK high
+        ; cycle 5: low level in r3, high level in r2
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r3           ; A = TCK low, r3 keeps the data
+        movx    @dptr, a        ; TCK falls
+        xch     a, r2           ; A = TCK high, r2 = TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r3           ; A = data, r3 = TCK high
+        ; cycle 6: low level in r2, high level in r3
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r2           ; A = TCK low, r2 keeps the data
+        movx    @dptr, a        ; TCK falls
+        xch     a, r3           ; A = TCK high, r3 = TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r2           ; A = data, r2 = TCK high
+        ; cycle 7: low level in r3, high level in r2
+        movx    @r0, a          ; TDI
+        xch     a, r3           ; A = TCK low, r3 keeps the data
+        movx    @dptr, a        ; TCK falls
+        xch     a, r2           ; A = TCK high, r2 = TCK low
+        movx    @dptr, a        ; TCK rises
+        mov     r3, a           ; levels back in r2 (low) and r3 (high)
+        djnz    r7, 00001$
+        ret
+
+;; void stream_tdo(unsigned char count)
+;; Pipe 2: as stream_out, and each byte's eight TDO bits, sampled while TCK
+;; is low, go back as one reply byte (bit k = cycle k) into IN2BUF. PINSC
+;; read while TCK is low has TCK = 0 and the TMS level in bits 1 and 2, so
+;; that very value is the next cycle's TCK-low write: it rotates through
+;; R2/R3 together with the constant TCK-high level, and its bit 0 (TDO) is
+;; taken into B one cycle later, while A still holds it after that write.
+;; A cycle is 4 MOVX + 7 cycles = 15 cycles (12 for a byte's first); a
+;; byte costs 133 with its last TDO, the reply push, the fetch through the
+;; autopointer (R1 borrowed from PINSC) and the loop, and the replies are
+;; copied to IN2BUF at the end: about 17.4 cycles a TCK cycle for a full
+;; packet, 345 kHz TCK at 24 MHz. The caller has checked IN2 is not busy
+;; and arms IN2BC.
+_stream_tdo:
+        mov     r7, dpl
+        mov     r5, dpl         ; replies to copy
+        mov     r6, sp          ; replies are pushed above this
+        mov     r0, #OUTA_LOW
+        mov     dptr, #OUTC
+        mov     a, _tms_bits
+        mov     r3, a           ; TCK low, TMS: the first falling edge
+        orl     a, #TCK
+        mov     r2, a           ; TCK high, TMS
+00011$:
+        mov     r1, #AUTODATA_LOW
+        movx    a, @r1          ; next byte
+        mov     r1, #PINSC_LOW
+        swap    a
+        rl      a               ; its bit 0 to bit 5
+
+        ; cycle 0: low level in r3, high level in r2
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r3           ; A = TCK low, r3 keeps the data
+        movx    @dptr, a        ; TCK falls
+        movx    a, @r1          ; PINSC: TDO, TCK low, TMS
+        xch     a, r2           ; A = TCK high, r2 = next TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r3           ; A = data, r3 = TCK high
+        ; cycle 1: low level in r2, high level in r3
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r2           ; A = TCK low, r2 keeps the data
+        movx    @dptr, a        ; TCK falls
+        rrc     a               ; TDO of the cycle before
+        mov     0xF0, c        ; B.0
+        movx    a, @r1          ; PINSC: TDO, TCK low, TMS
+        xch     a, r3           ; A = TCK high, r3 = next TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r2           ; A = data, r2 = TCK high
+        ; cycle 2: low level in r3, high level in r2
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r3           ; A = TCK low, r3 keeps the data
+        movx    @dptr, a        ; TCK falls
+        rrc     a               ; TDO of the cycle before
+        mov     0xF1, c        ; B.1
+        movx    a, @r1          ; PINSC: TDO, TCK low, TMS
+        xch     a, r2           ; A = TCK high, r2 = next TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r3           ; A = data, r3 = TCK high
+        ; cycle 3: low level in r2, high level in r3
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r2           ; A = TCK low, r2 keeps the data
+        movx    @dptr, a        ; TCK falls
+        rrc     a               ; TDO of the cycle before
+        mov     0xF2, c        ; B.2
+        movx    a, @r1          ; PINSC: TDO, TCK low, TMS
+        xch     a, r3           ; A = TCK high, r3 = next TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r2           ; A = data, r2 = TCK high
+        ; cycle 4: low level in r3, high level in r2
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r3           ; A = TCK low, r3 keeps the data
+        movx    @dptr, a        ; TCK falls
+        rrc     a               ; TDO of the cycle before
+        mov     0xF3, c        ; B.3
+        movx    a, @r1          ; PINSC: TDO, TCK low, TMS
+        xch     a, r2           ; A = TCK high, r2 = next TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r3           ; A = data, r3 = TCK high
+        ; cycle 5: low level in r2, high level in r3
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r2           ; A = TCK low, r2 keeps the data
+        movx    @dptr, a        ; TCK falls
+        rrc     a               ; TDO of the cycle before
+        mov     0xF4, c        ; B.4
+        movx    a, @r1          ; PINSC: TDO, TCK low, TMS
+        xch     a, r3           ; A = TCK high, r3 = next TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r2           ; A = data, r2 = TCK high
+        ; cycle 6: low level in r3, high level in r2
+        movx    @r0, a          ; TDI
+        rr      a               ; next bit to bit 5
+        xch     a, r3           ; A = TCK low, r3 keeps the data
+        movx    @dptr, a        ; TCK falls
+        rrc     a               ; TDO of the cycle before
+        mov     0xF5, c        ; B.5
+        movx    a, @r1          ; PINSC: TDO, TCK low, TMS
+        xch     a, r2           ; A = TCK high, r2 = next TCK low
+        movx    @dptr, a        ; TCK rises
+        xch     a, r3           ; A = data, r3 = TCK high
+        ; cycle 7: low level in r2, high level in r3
+        movx    @r0, a          ; TDI
+        xch     a, r2           ; A = TCK low, r2 keeps the data
+        movx    @dptr, a        ; TCK falls
+        rrc     a               ; TDO of the cycle before
+        mov     0xF6, c        ; B.6
+        movx    a, @r1          ; PINSC: TDO, TCK low, TMS
+        xch     a, r3           ; A = TCK high, r3 = next TCK low
+        movx    @dptr, a        ; TCK rises
+        mov     r2, a           ; TCK high back in r2, r3 = next TCK low
+        mov     a, r3
+        rrc     a
+        mov     0xF7, c         ; B.7: TDO of cycle 7
+        push    b
+        djnz    r7, 00011$
+        sjmp    reply_tail
+
+;; void pin_bytes(unsigned char count)
+;; Pipe 3: each byte sets TDI (bit 5) and TMS (bit 2); with bit 1 clear it
+;; makes one TCK cycle, TDO sampled while TCK is low; with bit 1 set TCK
+;; stays high. Every byte is answered with TDO in bit 0 and the target
+;; supply in bit 3. TMS stays in _tms_bits for the streams. 36 cycles for
+;; a clocked byte (not worth hand-unrolling: the host sends at most eight
+;; in a row).
+_pin_bytes:
+        mov     r7, dpl
+        mov     r5, dpl
+        mov     r6, sp
+        mov     r1, #AUTODATA_LOW
+        mov     dptr, #OUTC
+00021$:
+        movx    a, @r1          ; pin byte
+        mov     r0, #OUTA_LOW
+        movx    @r0, a          ; TDI
+        anl     a, #0x06
+        mov     r2, a           ; TMS, and bit 1: levels only
+        anl     a, #0x04
+        mov     _tms_bits, a
+        mov     a, r2
+        mov     r0, #PINSC_LOW
+        jb      acc.1, 00022$
+        movx    @dptr, a        ; TCK falls with the new TMS
+        movx    a, @r0          ; TDO while TCK is low
+        xch     a, r2
+        orl     a, #TCK
+        movx    @dptr, a        ; TCK rises
+        sjmp    00023$
+00022$:
+        movx    @dptr, a        ; TMS only, TCK stays high
+        movx    a, @r0
+        xch     a, r2
+00023$:
+        mov     a, r2
+        anl     a, #REPLY_BITS
+        push    acc
+        djnz    r7, 00021$
+
+;; Copies the r5 replies pushed above r6 to IN2BUF through the autopointer,
+;; drops them from the stack and returns to the routine's caller.
+reply_tail:
+        mov     r1, #AUTOPTRH_LOW
+        mov     a, #IN2BUF_HIGH
+        movx    @r1, a
+        inc     r1
+        clr     a
+        movx    @r1, a          ; AUTOPTRL = 0
+        inc     r1              ; AUTODATA
+        mov     a, r6
+        mov     r0, a
+        mov     sp, a           ; interrupts are off: the bytes above stay
+        mov     a, r5
+        clr     c
+        rrc     a
+        mov     r5, a           ; pairs to copy
+        jnc     00032$
+        inc     r0              ; an odd count: one byte first
+        mov     a, @r0
+        movx    @r1, a
+        mov     a, r5
+        jz      00033$
+00032$:
+        inc     r0              ; two bytes a turn: 5.5 cycles a byte
+        mov     a, @r0
+        movx    @r1, a
+        inc     r0
+        mov     a, @r0
+        movx    @r1, a
+        djnz    r5, 00032$
+00033$:
+        ret
+
