@@ -5,7 +5,7 @@
 #ifndef VELNOR_FIRMWARE_AN2131_H
 #define VELNOR_FIRMWARE_AN2131_H
 
-#define XREG(address) (*(volatile __xdata unsigned char *)(address))
+#define XREG(address) (*(volatile __xdata unsigned char*)(address))
 
 /* Core SFRs beyond the classic 8051. */
 __sfr __at(0x8E) CKCON; /* bits 2..0: MOVX stretch cycles */

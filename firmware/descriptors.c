@@ -2,6 +2,9 @@
  * core sends them itself once the firmware points SUDPTRH/SUDPTRL at one. */
 #include "protocol.h"
 
+/* One descriptor field, or a group of them, a line. */
+/* clang-format off */
+
 #define LOW(x) ((x) & 0xFF)
 #define HIGH(x) (((x) >> 8) & 0xFF)
 
@@ -43,3 +46,4 @@ __code __at(USB_JTAG_STRING1_DESCRIPTOR) const unsigned char manufacturer_string
 __code __at(USB_JTAG_STRING2_DESCRIPTOR) const unsigned char product_string[10] = {
     10, 3, 'V', 0, '0', 0, '1', 0, '0', 0,
 };
+/* clang-format on */

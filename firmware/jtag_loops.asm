@@ -7,7 +7,13 @@
 ;;
 ;; Cycle figures are machine cycles as the bench's Mcs51 counts them
 ;; (tests/firmware measures them); a machine cycle is 1/6 us on a 24 MHz
-;; part.
+;; part. What bounds the loops: every TCK cycle needs a MOVX to OUTA (TDI),
+;; two to OUTC (TCK down, TCK up) and, with TDO, one from PINSC, 2 cycles
+;; each; all of them go through A, so A must hold four different values a
+;; cycle (data, TCK low, PINSC, TCK high) and the data must be rotated,
+;; which costs at least four one-cycle instructions. Taking a TDO bit out
+;; of A into a reply byte costs 3 more (RRC, MOV bit,C): 15 a cycle. The
+;; rest is per byte: fetch, alignment, loop, reply.
 
         .module jtag_loops
         .globl  _stream_out
@@ -32,8 +38,9 @@
 ;; bit sits in bit 5, the TDI pin's place in OUTA; TCK's two levels (with
 ;; TMS) live in R2/R3 and trade places with the data through XCH, so each
 ;; cycle is 3 MOVX + 4 one-cycle instructions = 10 cycles; a byte costs 86
-;; with the fetch, alignment and loop: 10.75 cycles a TCK cycle, 558 kHz TCK
-;; at 24 MHz.
+;; with the fetch, alignment and loop: 10.75 cycles a TCK cycle within a
+;; packet (558 kHz TCK at 24 MHz), 10.9 over a whole 64-byte packet with its
+;; handshakes (549 kHz).
 _stream_out:
         mov     r7, dpl
         mov     r0, #OUTA_LOW
@@ -123,10 +130,10 @@ _stream_out:
 ;; taken into B one cycle later, while A still holds it after that write.
 ;; A cycle is 4 MOVX + 7 cycles = 15 cycles (12 for a byte's first); a
 ;; byte costs 133 with its last TDO, the reply push, the fetch through the
-;; autopointer (R1 borrowed from PINSC) and the loop, and the replies are
-;; copied to IN2BUF at the end: about 17.4 cycles a TCK cycle for a full
-;; packet, 345 kHz TCK at 24 MHz. The caller has checked IN2 is not busy
-;; and arms IN2BC.
+;; autopointer (R1 borrowed from PINSC) and the loop: 16.6 cycles a TCK
+;; cycle within a packet (361 kHz at 24 MHz). The replies are copied to
+;; IN2BUF at the end: 17.6 over a whole 64-byte packet (341 kHz). The
+;; caller has checked IN2 is not busy and arms IN2BC.
 _stream_tdo:
         mov     r7, dpl
         mov     r5, dpl         ; replies to copy
@@ -240,9 +247,10 @@ _stream_tdo:
 ;; Pipe 3: each byte sets TDI (bit 5) and TMS (bit 2); with bit 1 clear it
 ;; makes one TCK cycle, TDO sampled while TCK is low; with bit 1 set TCK
 ;; stays high. Every byte is answered with TDO in bit 0 and the target
-;; supply in bit 3. TMS stays in _tms_bits for the streams. 36 cycles for
-;; a clocked byte (not worth hand-unrolling: the host sends at most eight
-;; in a row).
+;; supply in bit 3. TMS stays in _tms_bits for the streams. 40 cycles for
+;; a clocked byte (150 kHz at 24 MHz; 63 a byte for a packet of eight with
+;; its handshakes). Not worth unrolling: the host sends at most eight in a
+;; row, and a TMS preset alone.
 _pin_bytes:
         mov     r7, dpl
         mov     r5, dpl

@@ -6,6 +6,7 @@ namespace velnor::bench {
 
 namespace {
 
+constexpr std::uint16_t kFirstRegister = 0x7B40;
 constexpr std::uint16_t kOuta = 0x7F96;
 constexpr std::uint16_t kOutc = 0x7F98;
 constexpr std::uint16_t kPinsc = 0x7F9B;
@@ -69,6 +70,7 @@ bool An2131TestBus::tms() const { return tms_; }
 bool An2131TestBus::tdi() const { return tdi_; }
 
 std::uint8_t An2131TestBus::read_xdata(std::uint16_t address) {
+  if (address < kFirstRegister) ++stray_accesses;
   if (address == kPinsc) {
     if (tck_) ++pinsc_reads_with_tck_high;
     // Unconnected PC4..PC7 float high.
@@ -86,6 +88,7 @@ std::uint8_t An2131TestBus::read_xdata(std::uint16_t address) {
 }
 
 void An2131TestBus::write_xdata(std::uint16_t address, std::uint8_t value) {
+  if (address < kFirstRegister) ++stray_accesses;
   if (address == kAutoData) {
     const std::uint16_t pointer = autopointer();
     write_xdata(pointer, value);

@@ -53,6 +53,9 @@ class An2131TestBus : public XdataBus {
   std::vector<std::uint16_t> descriptor_pointers;  // SUDPTRH:SUDPTRL when SUDPTRL is written
   std::vector<std::uint8_t> in0_packet;            // IN0BUF when IN0BC is written
   std::vector<std::uint8_t> usbcs_writes;
+  // MOVX outside the chip's registers and buffers (0x7B40..0x7FFF): the
+  // AN2131 has nothing there.
+  std::uint64_t stray_accesses = 0;
 
  private:
   void drive_pins();

@@ -23,6 +23,7 @@ inline constexpr std::uint32_t kChainIdcode = 0x1234A093;
 class CableFirmware : public ::testing::Test {
  protected:
   CableFirmware();
+  void TearDown() override { EXPECT_EQ(bus.stray_accesses, 0u); }
 
   // Runs the firmware until done() holds; fails after budget machine cycles.
   template <typename Done>
