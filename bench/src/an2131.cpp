@@ -171,7 +171,34 @@ int An2131::buffer_endpoint(std::uint16_t address, bool* in) {
   return step / 2;
 }
 
+std::uint16_t An2131::autopointer_step() { return autopointer_++; }
+
+std::uint8_t An2131::read_external(std::uint16_t address) {
+  return address < kRamSize ? ram()[address] : read_xdata(address);
+}
+
+void An2131::write_external(std::uint16_t address, std::uint8_t value) {
+  if (address < kRamSize) {
+    ram()[address] = value;
+  } else {
+    write_xdata(address, value);
+  }
+}
+
 std::uint8_t An2131::read_xdata(std::uint16_t address) {
+  switch (address) {
+    case kAutoPtrH:
+      return static_cast<std::uint8_t>(autopointer_ >> 8);
+    case kAutoPtrL:
+      return static_cast<std::uint8_t>(autopointer_);
+    case kAutoData: {
+      const std::uint16_t target = autopointer_step();
+      // Through itself the autopointer reaches nothing.
+      return target == kAutoData ? 0xFF : read_external(target);
+    }
+    default:
+      break;
+  }
   if (address < kRegisterBase || address >= 0x8000) {
     if (std::find(reported_addresses_.begin(), reported_addresses_.end(), address) ==
         reported_addresses_.end()) {
@@ -223,6 +250,21 @@ std::uint8_t An2131::read_xdata(std::uint16_t address) {
 }
 
 void An2131::write_xdata(std::uint16_t address, std::uint8_t value) {
+  switch (address) {
+    case kAutoPtrH:
+      autopointer_ = static_cast<std::uint16_t>((autopointer_ & 0x00FF) | (value << 8));
+      return;
+    case kAutoPtrL:
+      autopointer_ = static_cast<std::uint16_t>((autopointer_ & 0xFF00) | value);
+      return;
+    case kAutoData: {
+      const std::uint16_t target = autopointer_step();
+      if (target != kAutoData) write_external(target, value);
+      return;
+    }
+    default:
+      break;
+  }
   if (address < kRegisterBase || address >= 0x8000) {
     if (std::find(reported_addresses_.begin(), reported_addresses_.end(), address) ==
         reported_addresses_.end()) {

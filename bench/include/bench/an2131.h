@@ -67,6 +67,11 @@ class An2131 final : public XdataBus {
   static constexpr std::uint16_t kUsbFrameH = 0x7FD9;
   static constexpr std::uint16_t kIn07Val = 0x7FDE;
   static constexpr std::uint16_t kOut07Val = 0x7FDF;
+  // The autopointer: AUTODATA reads or writes the byte AUTOPTRH:AUTOPTRL
+  // points at, then the pointer steps to the next address.
+  static constexpr std::uint16_t kAutoPtrH = 0x7FE3;
+  static constexpr std::uint16_t kAutoPtrL = 0x7FE4;
+  static constexpr std::uint16_t kAutoData = 0x7FE5;
   static constexpr std::uint16_t kSetupDat = 0x7FE8;
   // Endpoint n's buffer, control/status and byte count (n = 0..7).
   static constexpr std::uint16_t in_buffer(int n) {
@@ -163,6 +168,11 @@ class An2131 final : public XdataBus {
   static constexpr std::uint16_t kRegisterBase = 0x7B40;
 
   std::uint8_t& reg(std::uint16_t address);
+  // The address AUTODATA reaches now; the pointer steps past it.
+  std::uint16_t autopointer_step();
+  // RAM below kRamSize, the register block above: what MOVX reaches.
+  std::uint8_t read_external(std::uint16_t address);
+  void write_external(std::uint16_t address, std::uint8_t value);
   void activity();
   void violation(std::string text);
   void update_pins();
@@ -189,6 +199,7 @@ class An2131 final : public XdataBus {
   std::function<void()> on_activity_;
   std::uint64_t activity_count_ = 0;
   std::vector<std::uint16_t> reported_addresses_;
+  std::uint16_t autopointer_ = 0;
 };
 
 }  // namespace velnor::bench
