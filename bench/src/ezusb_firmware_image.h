@@ -6,8 +6,7 @@
 
 namespace velnor::bench {
 
-// The 8192-byte 8051 memory image; empty when the bench was built before
-// the firmware existed.
+// The 8192-byte 8051 memory image, as the library downloads it.
 std::span<const std::uint8_t> usb_firmware_image();
 
 }  // namespace velnor::bench

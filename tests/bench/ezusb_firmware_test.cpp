@@ -16,8 +16,7 @@ namespace {
 constexpr std::uint32_t kPipeStreamTdo = 2, kPipePins = 3, kPipeReply = 5;
 
 std::unique_ptr<Board> running_board(const std::string& extra) {
-  std::string error;
-  return Board::parse("usb=0:running;trace=on" + extra, &error);
+  return velnor::bench::make_board("usb=0:running;trace=on" + extra);
 }
 
 std::vector<std::uint8_t> utf16_descriptor(const std::string& text) {
@@ -44,9 +43,7 @@ std::vector<std::uint8_t> exchange(Host& host, Handle writer, Handle reader, std
 class UsbFirmware : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::unique_ptr<Board> board = running_board("");
-    if (!board) GTEST_SKIP() << "the bench was built without the firmware image";
-    host = std::make_unique<Host>(std::move(board));
+    host = std::make_unique<Host>(running_board(""));
     writer = host->open();
     reader = host->open();
     ASSERT_NE(writer, 0u);
@@ -95,7 +92,6 @@ TEST_F(UsbFirmware, PowerQueryMakesNoCycle) {
 
 TEST(UsbFirmwareBoot, ABareUnitBootsTheImageAsTheLibraryDoes) {
   std::unique_ptr<Board> running = running_board("");
-  if (!running) GTEST_SKIP() << "the bench was built without the firmware image";
   const std::span<const std::uint8_t> ram = running->usb_device(0)->chip().ram();
   const std::vector<std::uint8_t> image(ram.begin(), ram.begin() + 4096);
   Host host("default");
