@@ -25,7 +25,7 @@ namespace {
 // channel 1 (each transfer starts a frame of its own).
 constexpr const char* kSessionBoard = "design=loopback";
 // A board on which no cable of the kind INIT asks for can be found.
-constexpr const char* kBoardWithoutCable = "lpt=";
+constexpr const char* kBoardWithoutCable = "lpt=;usb=";
 
 enum class Cable { Usb, ParallelStandIn };
 

@@ -20,8 +20,10 @@ bench::Board& install_board(const std::string& description, bool traced = true);
 // A new board is new hardware: the library forgets the chain indices and
 // channels it had found.
 class BenchTest : public ::testing::Test {
- protected:
+ public:
   bench::Board& board_for(const std::string& description, bool traced = true);
+
+ protected:
   void open_parallel_cable();
   void TearDown() override;
 };

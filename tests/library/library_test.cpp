@@ -29,7 +29,7 @@ TEST_F(LibraryTest, GatedCallsNeedAnOpenCable) {
 }
 
 TEST_F(LibraryTest, AutomaticSelectionFallsBackToThePrinterPort) {
-  Board& board = board_for("default");
+  Board& board = board_for("usb=");
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(velnor_init(VELNOR_CABLE_AUTO), VELNOR_OK);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
@@ -38,7 +38,7 @@ TEST_F(LibraryTest, AutomaticSelectionFallsBackToThePrinterPort) {
   EXPECT_EQ(io_base, 0x378);
   EXPECT_EQ(board.trace().port_writes(0x378).size(), 2u);
 
-  board_for("lpt=");
+  board_for("lpt=;usb=");
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(velnor_init(VELNOR_CABLE_AUTO), VELNOR_ERR_PROBE);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
@@ -46,8 +46,8 @@ TEST_F(LibraryTest, AutomaticSelectionFallsBackToThePrinterPort) {
   EXPECT_EQ(library.cable_open, 0);
 }
 
-TEST_F(LibraryTest, UsbCableIsNotFoundYet) {
-  board_for("default");
+TEST_F(LibraryTest, FailedUsbOpenKeepsTheUsbSetInstalled) {
+  board_for("usb=");
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(velnor_init(VELNOR_CABLE_USB), VELNOR_ERR_PROBE);
   ::testing::internal::GetCapturedStdout();

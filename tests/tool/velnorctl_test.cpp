@@ -45,7 +45,7 @@ TEST(Velnorctl, ScansTheDefaultBoardThroughTheParallelCable) {
 }
 
 TEST(Velnorctl, AutomaticCableTriesUsbFirst) {
-  const ToolRun run = velnorctl("chain=xc2s50", "");
+  const ToolRun run = velnorctl("chain=xc2s50;usb=", "");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(
       run.output.rfind("Setup EZ-USB Firmware\n\nCan't found EZ-USB\n1 device on the chain", 0), 0u)

@@ -1,0 +1,243 @@
+// The USB cable through the library: finding and booting the EZ-USB, the
+// wire bytes of each kind of shift, failures, and the whole library giving
+// the same chain traffic through this cable as through the parallel one.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bench/bitstream.h"
+#include "bench_fixture.h"
+#include "cables/cable_ops.h"
+#include "core/library_state.h"
+#include "platform/platform.h"
+#include "velnor.h"
+
+namespace velnor::testing {
+namespace {
+
+using bench::UsbTransfer;
+
+const std::string kSetup = "Setup EZ-USB Firmware\n";
+const std::string kNotFound = "\nCan't found EZ-USB\n";
+
+class UsbCableTest : public BenchTest {
+ protected:
+  // velnor_init with the USB cable at unit; returns its result and keeps
+  // what it printed.
+  std::uint32_t init_usb(unsigned unit = 0) {
+    ::testing::internal::CaptureStdout();
+    const std::uint32_t result = velnor_init(VELNOR_CABLE_USB | unit);
+    printed_ = ::testing::internal::GetCapturedStdout();
+    return result;
+  }
+  void open_usb(const std::string& description) {
+    board_for(description);
+    ASSERT_EQ(init_usb(), VELNOR_OK) << printed_;
+    device().set_logging(true);
+    board().trace().clear();
+    mark_transfers();
+  }
+  // writes() reports only transfers from here on.
+  void mark_transfers() { first_transfer_ = device().transfers().size(); }
+  bench::Board& board() { return bench::active_board(); }
+  bench::EzUsbDevice& device() { return *board().usb_device(0); }
+
+  // The bulk OUT transfers since logging began, as "pipe:bytes".
+  std::vector<std::string> writes() {
+    std::vector<std::string> out;
+    const std::vector<UsbTransfer> transfers = device().transfers();
+    for (std::size_t i = first_transfer_; i < transfers.size(); ++i) {
+      const UsbTransfer& transfer = transfers[i];
+      if (transfer.kind != UsbTransfer::Kind::BulkOut) continue;
+      std::string text = std::to_string(transfer.pipe) + ":";
+      for (std::uint8_t byte : transfer.data) {
+        static const char kHex[] = "0123456789ABCDEF";
+        text += kHex[byte >> 4];
+        text += kHex[byte & 15];
+      }
+      out.push_back(text);
+    }
+    return out;
+  }
+  std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t bits, int tms,
+                     int tms_last) {
+    return library.cable.shift(tdi, tdo, bits, tms, tms_last);
+  }
+
+  std::string printed_;
+  std::size_t first_transfer_ = 0;
+};
+
+TEST_F(UsbCableTest, BareDeviceIsBootedOnceRunningDeviceIsUsedAsItIs) {
+  board_for("usb=0");
+  EXPECT_EQ(init_usb(), VELNOR_OK);
+  EXPECT_EQ(printed_, kSetup + "-Boot-Wait.-Reconnect\n");
+  // Open again: the device now runs our firmware.
+  EXPECT_EQ(init_usb(), VELNOR_OK);
+  EXPECT_EQ(printed_, kSetup + "\n");
+
+  board_for("usb=3:running");
+  EXPECT_EQ(init_usb(3), VELNOR_OK);
+  EXPECT_EQ(printed_, kSetup + "\n");
+  EXPECT_EQ(library.cable.max_bits(), 0x10000);
+  EXPECT_EQ(library.cable.target_power(), 1);
+}
+
+TEST_F(UsbCableTest, DescriptionNamesTheUnit) {
+  board_for("usb=3:running");
+  char description[kCableDescriptionSize] = {};
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(cable_ops_named("mox_usb2")->open(3, 115200, description), 0);
+  ::testing::internal::GetCapturedStdout();
+  cable_ops_named("mox_usb2")->close();
+  EXPECT_STREQ(description, "EZ-USB No.3 : SPI(PC1=TCK,PA5=TDI,PC2=TMS,PC0=TDO,PC3=TVCC)");
+}
+
+TEST_F(UsbCableTest, EveryFailedOpenIsReportedAndLeavesNothingOpen) {
+  struct Case {
+    const char* board;
+    std::string printed;
+  };
+  const Case cases[] = {
+      {"usb=", kSetup + kNotFound},
+      {"usb=1", kSetup + kNotFound},  // the cable is unit 1, the library asks for 0
+      {"usb=0;usbfault=halt", kSetup + "-Boot" + "i8051 halt err.\n" + kNotFound},
+      {"usb=0;usbfault=download", kSetup + "-Boot" + "usb dwnload err.\n" + kNotFound},
+      {"usb=0;usbfault=run", kSetup + "-Boot" + "i8051 run err.\n" + kNotFound},
+      {"usb=0;usbfault=noreturn", kSetup + "-Boot-Wait" + std::string(200, '.') + kNotFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.board);
+    board_for(c.board);
+    EXPECT_EQ(init_usb(), VELNOR_ERR_PROBE);
+    EXPECT_EQ(printed_, c.printed);
+    EXPECT_EQ(board().usb().open_handle_count(), 0u);
+    EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_ERR_PROBE);
+  }
+}
+
+TEST_F(UsbCableTest, ShiftsBecomePinBytesAndByteStreamsAsTheyMust) {
+  open_usb("usb=0:running");
+  const std::uint8_t tdi[2] = {0x01, 0xC0};
+  // TAP reset: TMS high five times, then low, all as pin bytes.
+  shift(nullptr, nullptr, 6, 1, 0);
+  EXPECT_EQ(writes(), std::vector<std::string>{"3:040404040400"});
+  // TMS now low: 16 cycles at TMS 0 are two stream bytes, bit-reversed.
+  mark_transfers();
+  shift(tdi, nullptr, 16, 0, 0);
+  EXPECT_EQ(writes(), std::vector<std::string>{"1:8003"});
+  // A stream at TMS high presets the level once, then streams.
+  mark_transfers();
+  shift(tdi, nullptr, 8, 1, 1);
+  EXPECT_EQ(writes(), (std::vector<std::string>{"3:06", "1:80"}));
+  // TMS low, last high: preset low, one stream byte, the last byte as pin
+  // bytes with TMS only on its last cycle.
+  mark_transfers();
+  shift(tdi, nullptr, 16, 0, 1);
+  EXPECT_EQ(writes(), (std::vector<std::string>{"3:02", "1:80", "3:2020000000000004"}));
+}
+
+TEST_F(UsbCableTest, AFailedReadLeavesTheCableUnusableUntilReopenedWithoutHanging) {
+  // readstall: the reply never comes and the read is cancelled after 5 s;
+  // readfail: only the first bulk read fails.
+  for (const char* fault : {"readstall", "readfail"}) {
+    SCOPED_TRACE(fault);
+    board_for(std::string("usb=0:running;usbfault=") + fault);
+    ASSERT_EQ(init_usb(), VELNOR_OK);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      ::testing::internal::CaptureStdout();
+      EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_ERR_POWER_DOWN);
+      EXPECT_EQ(::testing::internal::GetCapturedStdout(), "error ! USB SPI Protcol\n");
+    }
+    velnor_free();
+    EXPECT_EQ(board().usb().open_handle_count(), 0u);
+  }
+  // Reopened, the cable works again.
+  ASSERT_EQ(init_usb(), VELNOR_OK);
+  EXPECT_EQ(library.cable.target_power(), 1);
+}
+
+TEST_F(UsbCableTest, UnpluggedMidTransferFailsEveryExchangeAndClosesCleanly) {
+  board_for("usb=0:running;usbfault=unplug@3");
+  ASSERT_EQ(init_usb(), VELNOR_OK);
+  std::vector<std::uint8_t> data(4096, 0x5A);
+  ::testing::internal::CaptureStdout();
+  shift(data.data(), nullptr, 8 * 4096, 0, 0);
+  shift(data.data(), data.data(), 8 * 64, 0, 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "error ! USB SPI TX\nerror ! USB SPI TX-RX\n");
+  EXPECT_EQ(library.cable.target_power(), 0);
+  velnor_free();
+  EXPECT_EQ(board().usb().open_handle_count(), 0u);
+}
+
+TEST_F(UsbCableTest, UnloadWithTheCableOpenStopsTheReaderThread) {
+  open_usb("usb=0:running");
+  platform::run_unload_list();
+  EXPECT_EQ(board().usb().open_handle_count(), 0u);
+}
+
+// What a session of library calls returned and what the chain saw.
+struct Session {
+  std::vector<std::uint32_t> results;
+  std::vector<std::uint8_t> data;
+  std::string tms, tdi, tdo;
+};
+
+// Scan, status, configuration, user-channel and memory transfers, PROM
+// program and read, shutdown: the same calls through the given cable.
+Session run_session(BenchTest& test, std::uint32_t cable) {
+  Session session;
+  auto& board = test.board_for("chain=xcf02s/v0,xc2s15/v0;usb=0:running;design=memory");
+  ::testing::internal::CaptureStdout();
+  session.results.push_back(velnor_init(cable));
+  ::testing::internal::GetCapturedStdout();
+  bench::BitstreamOptions options;
+  options.part = bench::Part::Xc2s15;
+  const std::vector<std::uint8_t> bitstream = bench::make_bitstream(options);
+  std::int32_t count = static_cast<std::int32_t>(bitstream.size());
+  std::uint32_t idcode = 0, status = 0, usercode = 0;
+  std::int32_t devices = 0;
+  session.results.push_back(velnor_scan_chain(&devices));
+  session.results.push_back(velnor_config(bitstream.data(), &count));
+  session.results.push_back(velnor_get_status(&idcode, &status, &usercode));
+  session.results.insert(session.results.end(), {idcode, status, usercode});
+  std::vector<std::uint8_t> block(700);
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  session.results.push_back(jmem_access(VELNOR_JMEM_WRITE, 0x1FFF0, block.data(), 700));
+  std::vector<std::uint8_t> back(700);
+  session.results.push_back(jmem_access(VELNOR_JMEM_READ, 0x1FFF0, back.data(), 700));
+  session.data.insert(session.data.end(), back.begin(), back.end());
+  session.results.push_back(velnor_cfgrom_erase());
+  session.results.push_back(velnor_cfgrom_program(block.data(), 512, 512));
+  std::vector<std::uint8_t> prom(1024);
+  session.results.push_back(velnor_cfgrom_read(prom.data(), 0, 1024));
+  session.data.insert(session.data.end(), prom.begin(), prom.end());
+  session.results.push_back(velnor_shutdown());
+  session.results.push_back(static_cast<std::uint32_t>(devices));
+  session.tms = board.trace().tms_bits();
+  session.tdi = board.trace().tdi_bits();
+  session.tdo = board.trace().tdo_bits();
+  velnor_free();
+  return session;
+}
+
+TEST_F(UsbCableTest, BothCablesGiveTheSameResultsAndChainTraffic) {
+  const Session parallel = run_session(*this, VELNOR_CABLE_PARALLEL);
+  const Session usb = run_session(*this, VELNOR_CABLE_USB);
+  // The session works: every call succeeds and the memory reads back.
+  EXPECT_EQ(parallel.results, (std::vector<std::uint32_t>{0, 0, 0, 0, 0x00608093, 0x6300,
+                                                          0xFFFFFFFF, 0, 0, 0, 0, 0, 0, 2}));
+  EXPECT_EQ(parallel.data[0], 1);
+  EXPECT_EQ(usb.results, parallel.results);
+  EXPECT_EQ(usb.data, parallel.data);
+  // Long strings: compare without printing them.
+  EXPECT_EQ(usb.tms.size(), parallel.tms.size());
+  EXPECT_TRUE(usb.tms == parallel.tms);
+  EXPECT_TRUE(usb.tdi == parallel.tdi);
+  EXPECT_TRUE(usb.tdo == parallel.tdo);
+}
+
+}  // namespace
+}  // namespace velnor::testing
