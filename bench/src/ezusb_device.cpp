@@ -519,6 +519,7 @@ void EzUsbDevice::finish(Pending& pending, bool ok) {
   pending.ok = ok;
   finished_any_ = true;
   ++counters_.bulk_transfers;
+  if (pending.in) ++counters_.bulk_reads;
   sync_clock();
   if (logging_) {
     const std::span<const std::uint8_t> moved =

@@ -70,6 +70,7 @@ struct UsbCounters {
   std::uint64_t machine_cycles = 0;  // 8051 machine cycles executed
   std::uint64_t control_transfers = 0;
   std::uint64_t bulk_transfers = 0;  // bulk requests completed
+  std::uint64_t bulk_reads = 0;      // of them reads: the host's round trips
   std::uint64_t packets_out = 0;
   std::uint64_t packets_in = 0;
   std::uint64_t frames_used = 0;  // 1 ms frames that carried a bulk packet
