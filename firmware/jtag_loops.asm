@@ -30,28 +30,8 @@
         TCK          = 0x02
         REPLY_BITS   = 0x09     ; TDO (PC0) and target supply (PC3)
 
-        .area   CSEG    (CODE)
-
-;; void stream_out(unsigned char count)
-;; Pipe 1: count bytes from the autopointer, each 8 TCK cycles with TDI from
-;; bit 0 up and TMS at _tms_bits. The byte is rotated so that the current
-;; bit sits in bit 5, the TDI pin's place in OUTA; TCK's two levels (with
-;; TMS) live in R2/R3 and trade places with the data through XCH, so each
-;; cycle is 3 MOVX + 4 one-cycle instructions = 10 cycles; a byte costs 86
-;; with the fetch, alignment and loop: 10.75 cycles a TCK cycle within a
-;; packet (558 kHz TCK at 24 MHz), 10.9 over a whole 64-byte packet with its
-;; handshakes (549 kHz).
-_stream_out:
-        mov     r7, dpl
-        mov     r0, #OUTA_LOW
-        mov     r1, #AUTODATA_LOW
-        mov     dptr, #OUTC
-        mov     a, _tms_bits
-        mov     r2, a           ; TCK low, TMS
-        orl     a, #TCK
-        mov     r3, a           ; TCK high, TMS
-00001$:
-        movx    a, @r1          ; next byte
+;; One byte of pipe 1 in A, TCK levels in r2 (low) and r3 (high).
+        .macro  out_byte
         swap    a
         rl      a               ; its bit 0 to bit 5
 
@@ -118,36 +98,11 @@ _stream_out:
         xch     a, r2           ; A = TCK high, r2 = TCK low
         movx    @dptr, a        ; TCK rises
         mov     r3, a           ; levels back in r2 (low) and r3 (high)
-        djnz    r7, 00001$
-        ret
+        .endm
 
-;; void stream_tdo(unsigned char count)
-;; Pipe 2: as stream_out, and each byte's eight TDO bits, sampled while TCK
-;; is low, go back as one reply byte (bit k = cycle k) into IN2BUF. PINSC
-;; read while TCK is low has TCK = 0 and the TMS level in bits 1 and 2, so
-;; that very value is the next cycle's TCK-low write: it rotates through
-;; R2/R3 together with the constant TCK-high level, and its bit 0 (TDO) is
-;; taken into B one cycle later, while A still holds it after that write.
-;; A cycle is 4 MOVX + 7 cycles = 15 cycles (12 for a byte's first); a
-;; byte costs 133 with its last TDO, the reply push, the fetch through the
-;; autopointer (R1 borrowed from PINSC) and the loop: 16.6 cycles a TCK
-;; cycle within a packet (361 kHz at 24 MHz). The replies are copied to
-;; IN2BUF at the end: 17.6 over a whole 64-byte packet (341 kHz). The
-;; caller has checked IN2 is not busy and arms IN2BC.
-_stream_tdo:
-        mov     r7, dpl
-        mov     r5, dpl         ; replies to copy
-        mov     r6, sp          ; replies are pushed above this
-        mov     r0, #OUTA_LOW
-        mov     dptr, #OUTC
-        mov     a, _tms_bits
-        mov     r3, a           ; TCK low, TMS: the first falling edge
-        orl     a, #TCK
-        mov     r2, a           ; TCK high, TMS
-00011$:
-        mov     r1, #AUTODATA_LOW
-        movx    a, @r1          ; next byte
-        mov     r1, #PINSC_LOW
+;; One byte of pipe 2 in A, R1 on PINSC, r3 the next TCK-low level (TMS
+;; included), r2 TCK high; pushes the byte's reply.
+        .macro  tdo_byte
         swap    a
         rl      a               ; its bit 0 to bit 5
 
@@ -240,8 +195,129 @@ _stream_tdo:
         rrc     a
         mov     0xF7, c         ; B.7: TDO of cycle 7
         push    b
+        .endm
+
+        .area   DSEG    (DATA)
+reply_count:
+        .ds     1
+reply_base:
+        .ds     1
+
+        .area   CSEG    (CODE)
+
+;; void stream_out(unsigned char count)
+;; Pipe 1: count bytes from the autopointer, each 8 TCK cycles with TDI from
+;; bit 0 up and TMS at _tms_bits. The byte is rotated so that the current
+;; bit sits in bit 5, the TDI pin's place in OUTA; TCK's two levels (with
+;; TMS) live in R2/R3 and trade places with the data through XCH, so each
+;; cycle is 3 MOVX + 4 one-cycle instructions = 10 cycles; a byte costs 84
+;; with the fetch, alignment and a loop turn shared by four bytes: 10.5
+;; cycles a TCK cycle within a packet (570 kHz TCK at 24 MHz), 10.8 over a
+;; whole 64-byte packet with its handshakes (557 kHz).
+_stream_out:
+        mov     r6, dpl
+        mov     r0, #OUTA_LOW
+        mov     r1, #AUTODATA_LOW
+        mov     dptr, #OUTC
+        mov     a, _tms_bits
+        mov     r2, a           ; TCK low, TMS
+        orl     a, #TCK
+        mov     r3, a           ; TCK high, TMS
+        mov     a, r6
+        anl     a, #3
+        jz      00002$
+        mov     r7, a           ; single bytes first
+00001$:
+        movx    a, @r1
+        out_byte
+        djnz    r7, 00001$
+00002$:
+        mov     a, r6
+        rr      a
+        rr      a
+        anl     a, #0x3F
+        jnz     00005$
+        ret
+00005$:
+        mov     r7, a           ; then four bytes a turn
+00003$:
+        movx    a, @r1
+        out_byte
+        movx    a, @r1
+        out_byte
+        movx    a, @r1
+        out_byte
+        movx    a, @r1
+        out_byte
+        djnz    r7, 00006$      ; the loop is beyond a relative jump
+        ret
+00006$:
+        ajmp    00003$
+
+;; void stream_tdo(unsigned char count)
+;; Pipe 2: as stream_out, and each byte's eight TDO bits, sampled while TCK
+;; is low, go back as one reply byte (bit k = cycle k) into IN2BUF. PINSC
+;; read while TCK is low has TCK = 0 and the TMS level in bits 1 and 2, so
+;; that very value is the next cycle's TCK-low write: it rotates through
+;; R2/R3 together with the constant TCK-high level, and its bit 0 (TDO) is
+;; taken into B one cycle later, while A still holds it after that write.
+;; A cycle is 4 MOVX + 7 cycles = 15 cycles (12 for a byte's first); a
+;; byte costs 130 with its last TDO, the reply push, its share of a fetch
+;; of four bytes through the autopointer (R1 borrowed from PINSC) and of
+;; the loop: 16.2 cycles a TCK cycle within a packet (370 kHz at 24 MHz).
+;; The replies are copied to IN2BUF at the end: 17.3 over a whole 64-byte
+;; packet (347 kHz). The caller has checked IN2 is not busy and arms
+;; IN2BC.
+_stream_tdo:
+        mov     reply_count, dpl
+        mov     reply_base, sp  ; replies are pushed above this
+        mov     r0, #OUTA_LOW
+        mov     dptr, #OUTC
+        mov     a, _tms_bits
+        mov     r3, a           ; TCK low, TMS: the first falling edge
+        orl     a, #TCK
+        mov     r2, a           ; TCK high, TMS
+        mov     a, reply_count
+        anl     a, #3
+        jz      00012$
+        mov     r7, a           ; single bytes first
+00011$:
+        mov     r1, #AUTODATA_LOW
+        movx    a, @r1
+        mov     r1, #PINSC_LOW
+        tdo_byte
         djnz    r7, 00011$
-        sjmp    reply_tail
+00012$:
+        mov     a, reply_count
+        rr      a
+        rr      a
+        anl     a, #0x3F
+        jnz     00014$
+        ajmp    reply_tail
+00014$:
+        mov     r7, a           ; then four bytes a turn, fetched together
+00013$:
+        mov     r1, #AUTODATA_LOW
+        movx    a, @r1
+        mov     r4, a
+        movx    a, @r1
+        mov     r5, a
+        movx    a, @r1
+        mov     r6, a
+        movx    a, @r1
+        mov     r1, #PINSC_LOW
+        xch     a, r4           ; the first byte; r4 keeps the fourth
+        tdo_byte
+        mov     a, r5
+        tdo_byte
+        mov     a, r6
+        tdo_byte
+        mov     a, r4
+        tdo_byte
+        djnz    r7, 00015$      ; the loop is beyond a relative jump
+        ajmp    reply_tail
+00015$:
+        ajmp    00013$
 
 ;; void pin_bytes(unsigned char count)
 ;; Pipe 3: each byte sets TDI (bit 5) and TMS (bit 2); with bit 1 clear it
@@ -253,8 +329,8 @@ _stream_tdo:
 ;; row, and a TMS preset alone.
 _pin_bytes:
         mov     r7, dpl
-        mov     r5, dpl
-        mov     r6, sp
+        mov     reply_count, dpl
+        mov     reply_base, sp
         mov     r1, #AUTODATA_LOW
         mov     dptr, #OUTC
 00021$:
@@ -284,8 +360,9 @@ _pin_bytes:
         push    acc
         djnz    r7, 00021$
 
-;; Copies the r5 replies pushed above r6 to IN2BUF through the autopointer,
-;; drops them from the stack and returns to the routine's caller.
+;; Copies the reply_count replies pushed above reply_base to IN2BUF through
+;; the autopointer, drops them from the stack and returns to the routine's
+;; caller.
 reply_tail:
         mov     r1, #AUTOPTRH_LOW
         mov     a, #IN2BUF_HIGH
@@ -294,10 +371,10 @@ reply_tail:
         clr     a
         movx    @r1, a          ; AUTOPTRL = 0
         inc     r1              ; AUTODATA
-        mov     a, r6
+        mov     a, reply_base
         mov     r0, a
         mov     sp, a           ; interrupts are off: the bytes above stay
-        mov     a, r5
+        mov     a, reply_count
         clr     c
         rrc     a
         mov     r5, a           ; pairs to copy

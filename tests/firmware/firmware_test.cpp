@@ -59,7 +59,7 @@ TEST(FirmwareImage, ProgramSitsBelowTheDescriptorsAndTheRestIsFill) {
   // Between the program's end and the device descriptor: fill only.
   std::size_t program_end = USB_JTAG_DEVICE_DESCRIPTOR;
   while (program_end > 0 && kFirmwareImage[program_end - 1] == USB_JTAG_IMAGE_FILL) --program_end;
-  EXPECT_LT(program_end, 0x600u);
+  EXPECT_LT(program_end, USB_JTAG_DEVICE_DESCRIPTOR - 0x80u);
   std::printf("program bytes: %zu\n", program_end);
   ::testing::Test::RecordProperty("program_bytes", static_cast<int>(program_end));
 }
@@ -274,17 +274,19 @@ TEST_F(LoopSpeed, StreamWithoutReplyTakesAtMost12CyclesPerTck) {
     stream(std::vector<std::uint8_t>(64, 0x5A));
     report("pipe1", bus.last_out_rearm_cycle - start, 512, edges_before);
     EXPECT_LE(last_per_tck, 12.0);
-    EXPECT_LE(last_in_packet, 11.0);
+    EXPECT_LE(last_in_packet, 10.6);
   }
 }
 
-TEST_F(LoopSpeed, StreamWithTdoTakesAtMost18CyclesPerTck) {
+TEST_F(LoopSpeed, StreamWithTdoTakesAtMost17AndAHalfCyclesPerTck) {
   const std::size_t edges_before = bus.rising_edges.size();
   const std::uint64_t start = cpu.cycles();
   stream_tdo(std::vector<std::uint8_t>(64, 0xA5));
   report("pipe2", bus.last_reply_cycle - start, 512, edges_before);
-  EXPECT_LE(last_per_tck, 18.0);
-  EXPECT_LE(last_in_packet, 17.0);
+  // Above the 16 aimed at: four MOVX and seven one-cycle instructions a
+  // cycle plus each byte's fetch and reply (see jtag_loops.asm).
+  EXPECT_LE(last_per_tck, 17.5);
+  EXPECT_LE(last_in_packet, 16.25);
 }
 
 TEST_F(LoopSpeed, PinBytesTakeAtMost40CyclesEach) {
