@@ -25,9 +25,9 @@ class UsbCableTest : public BenchTest {
  protected:
   // velnor_init with the USB cable at unit; returns its result and keeps
   // what it printed.
-  std::uint32_t init_usb(unsigned unit = 0) {
+  std::uint32_t init_usb(std::uint32_t selector = VELNOR_CABLE_USB) {
     ::testing::internal::CaptureStdout();
-    const std::uint32_t result = velnor_init(VELNOR_CABLE_USB | unit);
+    const std::uint32_t result = velnor_init(selector);
     printed_ = ::testing::internal::GetCapturedStdout();
     return result;
   }
@@ -70,15 +70,17 @@ class UsbCableTest : public BenchTest {
 };
 
 TEST_F(UsbCableTest, BareDeviceIsBootedOnceRunningDeviceIsUsedAsItIs) {
+  // Automatic selection takes USB cable 0 when there is one.
   board_for("usb=0");
-  EXPECT_EQ(init_usb(), VELNOR_OK);
+  EXPECT_EQ(init_usb(VELNOR_CABLE_AUTO), VELNOR_OK);
   EXPECT_EQ(printed_, kSetup + "-Boot-Wait.-Reconnect\n");
+  EXPECT_EQ(library.cable.shift, cable_ops_named("mox_usb2")->shift);
   // Open again: the device now runs our firmware.
   EXPECT_EQ(init_usb(), VELNOR_OK);
   EXPECT_EQ(printed_, kSetup + "\n");
 
   board_for("usb=3:running");
-  EXPECT_EQ(init_usb(3), VELNOR_OK);
+  EXPECT_EQ(init_usb(VELNOR_CABLE_USB | 3), VELNOR_OK);
   EXPECT_EQ(printed_, kSetup + "\n");
   EXPECT_EQ(library.cable.max_bits(), 0x10000);
   EXPECT_EQ(library.cable.target_power(), 1);
@@ -113,6 +115,7 @@ TEST_F(UsbCableTest, EveryFailedOpenIsReportedAndLeavesNothingOpen) {
     EXPECT_EQ(init_usb(), VELNOR_ERR_PROBE);
     EXPECT_EQ(printed_, c.printed);
     EXPECT_EQ(board().usb().open_handle_count(), 0u);
+    EXPECT_EQ(library.cable.target_power(), 0) << "offline: no transfer";
     EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_ERR_PROBE);
   }
 }
@@ -136,6 +139,19 @@ TEST_F(UsbCableTest, ShiftsBecomePinBytesAndByteStreamsAsTheyMust) {
   mark_transfers();
   shift(tdi, nullptr, 16, 0, 1);
   EXPECT_EQ(writes(), (std::vector<std::string>{"3:02", "1:80", "3:2020000000000004"}));
+  // 12 cycles with TDO in Test-Logic-Reset (TDO undriven, pulled high): one
+  // reply byte from the stream, four bits from pin-byte replies, the rest 0.
+  shift(nullptr, nullptr, 5, 1, 1);
+  mark_transfers();
+  std::uint8_t tdo[2] = {0x00, 0xFF};
+  shift(tdi, tdo, 12, 1, 1);
+  EXPECT_EQ(writes(), (std::vector<std::string>{"2:80", "3:24240404"}));
+  EXPECT_EQ(tdo[0], 0xFF);
+  EXPECT_EQ(tdo[1], 0x0F);
+  // Beyond the cable's announced limit every cycle is still clocked.
+  const std::uint64_t cycles = board().chain().cycle_count();
+  shift(nullptr, nullptr, 100000, 1, 1);
+  EXPECT_EQ(board().chain().cycle_count() - cycles, 100000u);
 }
 
 TEST_F(UsbCableTest, AFailedReadLeavesTheCableUnusableUntilReopenedWithoutHanging) {
