@@ -149,32 +149,28 @@ TEST(EzUsbRenumeration, OldHandlesDieWithTheBareDevice) {
   EXPECT_FALSE(host.string(fresh, 3, &text));  // the firmware stalls it
 }
 
-TEST(EzUsbRenumeration, EnumerationRejectsAForeignIdentity) {
+TEST(EzUsbRenumeration, EnumerationRejectsAForeignIdentityOrAnEndpointLeftInvalid) {
   REQUIRE_PROGRAMS();
-  Host host("default");
-  std::vector<std::uint8_t> image = echo_image();
-  image[0x0408] = 0x48;  // vendor 0x0548
-  EXPECT_EQ(host.boot_and_open(image), 0u);
-  ASSERT_EQ(host.board->violations().size(), 1u);
-  EXPECT_EQ(host.board->violations()[0],
-            "EZ-USB unit 0 failed enumeration: vendor 0x0548 product 0x2131 is not the EZ-USB "
-            "driver's 0x0547/0x2131");
-}
-
-TEST(EzUsbRenumeration, EnumerationRejectsAnEndpointLeftInvalid) {
-  REQUIRE_PROGRAMS();
-  Host host("default");
-  std::vector<std::uint8_t> image = echo_image();
+  std::vector<std::uint8_t> foreign = echo_image();
+  foreign[0x0408] = 0x48;  // vendor 0x0548
+  std::vector<std::uint8_t> invalid = echo_image();
   // The firmware's OUT07VAL value: mov a, #0x15 right after mov dptr, #0x7fdf.
   const std::uint8_t marker[] = {0x90, 0x7F, 0xDF, 0x74, 0x15};
-  auto at = std::search(image.begin(), image.end(), std::begin(marker), std::end(marker));
-  ASSERT_NE(at, image.end());
+  auto at = std::search(invalid.begin(), invalid.end(), std::begin(marker), std::end(marker));
+  ASSERT_NE(at, invalid.end());
   at[4] = 0x05;  // OUT4 not valid
-  EXPECT_EQ(host.boot_and_open(image), 0u);
-  ASSERT_EQ(host.board->violations().size(), 1u);
-  EXPECT_EQ(host.board->violations()[0],
-            "EZ-USB unit 0 failed enumeration: endpoint 0x04 is listed but its OUT07VAL bit is "
-            "clear");
+  const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
+      {foreign,
+       "EZ-USB unit 0 failed enumeration: vendor 0x0548 product 0x2131 is not the EZ-USB "
+       "driver's 0x0547/0x2131"},
+      {invalid,
+       "EZ-USB unit 0 failed enumeration: endpoint 0x04 is listed but its OUT07VAL bit is clear"},
+  };
+  for (const auto& [image, violation] : cases) {
+    Host host("default");
+    EXPECT_EQ(host.boot_and_open(image), 0u);
+    EXPECT_EQ(host.board->violations(), std::vector<std::string>{violation});
+  }
 }
 
 TEST(EzUsbRenumeration, AProgramThatNeverReconnectsNeverComesBack) {
@@ -288,33 +284,24 @@ TEST_F(EzUsbEcho, IdleFirmwareCostsNothingWhileTheHostSleeps) {
   EXPECT_LT(host->device().counters().machine_cycles - before, 1000u);
 }
 
+// Each fault fails its step of the boot; the steps before it succeed.
 TEST(EzUsbFaults, FailingRequests) {
   REQUIRE_PROGRAMS();
   const std::vector<std::uint8_t> image = echo_image();
-  {
-    Host host("usbfault=halt");
+  const std::pair<const char*, int> cases[] = {
+      {"usbfault=halt", 0}, {"usbfault=download", 1}, {"usbfault=run", 2}};
+  for (const auto& [description, failing_step] : cases) {
+    SCOPED_TRACE(description);
+    Host host(description);
     const Handle h = host.open();
-    EXPECT_FALSE(host.cpucs(h, 1));
+    const bool steps[] = {host.cpucs(h, 1), failing_step > 0 && host.download(h, image),
+                          failing_step > 1 && host.cpucs(h, 0)};
+    for (int step = 0; step <= failing_step; ++step) EXPECT_EQ(steps[step], step < failing_step);
   }
-  {
-    Host host("usbfault=download");
-    const Handle h = host.open();
-    EXPECT_TRUE(host.cpucs(h, 1));
-    EXPECT_FALSE(host.download(h, image));
-  }
-  {
-    Host host("usbfault=run");
-    const Handle h = host.open();
-    EXPECT_TRUE(host.cpucs(h, 1));
-    EXPECT_TRUE(host.download(h, image));
-    EXPECT_FALSE(host.cpucs(h, 0));
-  }
-  {
-    Host host("usbfault=noreturn");
-    EXPECT_EQ(host.boot_and_open(image), 0u);
-    host.board->clock().sleep_ms(10000);
-    EXPECT_EQ(host.open(), 0u);
-  }
+  Host host("usbfault=noreturn");
+  EXPECT_EQ(host.boot_and_open(image), 0u);
+  host.board->clock().sleep_ms(10000);
+  EXPECT_EQ(host.open(), 0u);
 }
 
 TEST(EzUsbFaults, ReadFailsOnceThenWorks) {

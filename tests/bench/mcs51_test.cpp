@@ -28,24 +28,23 @@ class Machine {
   Mcs51 cpu;
 };
 
+// The core with the AN2131's timings.
+struct An2131Machine : Machine {
+  explicit An2131Machine(std::initializer_list<std::uint8_t> program)
+      : Machine(program, {.timing = Mcs51::Timing::An2131}) {}
+};
+
 TEST(Mcs51Cycles, An2131MovxTakesOneStretchCycleAndTimersCountEveryThirdCycle) {
-  Machine m(
-      {
-          0x75,
-          0x89,
-          0x01,  // MOV TMOD, #01h: timer 0, 16 bits
-          0xD2,
-          0x8C,  // SETB TR0
-          0xE0,  // MOVX A, @DPTR: 3
-          0xF0,  // MOVX @DPTR, A: 3
-          0xE2,  // MOVX A, @R0: 3
-          0xF2,  // MOVX @R0, A: 3
-          0x00,
-          0x00,
-          0x00,  // NOP x3
-          0xA5,
-      },
-      {.timing = Mcs51::Timing::An2131});
+  An2131Machine m({
+      0x75, 0x89, 0x01,  // MOV TMOD, #01h: timer 0, 16 bits
+      0xD2, 0x8C,        // SETB TR0
+      0xE0,              // MOVX A, @DPTR: 3
+      0xF0,              // MOVX @DPTR, A: 3
+      0xE2,              // MOVX A, @R0: 3
+      0xF2,              // MOVX @R0, A: 3
+      0x00, 0x00, 0x00,  // NOP x3
+      0xA5,              // stop
+  });
   EXPECT_EQ(m.cpu.step(2).cycles, 3 + 2u);
   EXPECT_EQ(m.cpu.step(4).cycles, 4 * 3u);
   EXPECT_EQ(m.cpu.step(3).cycles, 3u);
@@ -56,24 +55,16 @@ TEST(Mcs51Cycles, An2131MovxTakesOneStretchCycleAndTimersCountEveryThirdCycle) {
 }
 
 TEST(Mcs51Cycles, An2131MovxFollowsTheCkconStretch) {
-  Machine m(
-      {
-          0x75,
-          0x8E,
-          0x00,  // MOV CKCON, #00h: no stretch
-          0xE0,  // MOVX A, @DPTR: 2
-          0xF3,  // MOVX @R1, A: 2
-          0x75,
-          0x8E,
-          0x02,  // MOV CKCON, #02h: two stretch cycles
-          0xE2,  // MOVX A, @R0: 4
-          0x75,
-          0x8E,
-          0x04,  // MOV CKCON, #04h: seven stretch cycles
-          0xF0,  // MOVX @DPTR, A: 9
-          0xA5,
-      },
-      {.timing = Mcs51::Timing::An2131});
+  An2131Machine m({
+      0x75, 0x8E, 0x00,  // MOV CKCON, #00h: no stretch
+      0xE0,              // MOVX A, @DPTR: 2
+      0xF3,              // MOVX @R1, A: 2
+      0x75, 0x8E, 0x02,  // MOV CKCON, #02h: two stretch cycles
+      0xE2,              // MOVX A, @R0: 4
+      0x75, 0x8E, 0x04,  // MOV CKCON, #04h: seven stretch cycles
+      0xF0,              // MOVX @DPTR, A: 9
+      0xA5,              // stop
+  });
   EXPECT_EQ(m.cpu.sfr(Mcs51::kCkcon), 0x01);
   m.cpu.step(1);
   EXPECT_EQ(m.cpu.step(2).cycles, 2 + 2u);

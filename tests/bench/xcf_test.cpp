@@ -294,26 +294,8 @@ TEST(XcfParts, SizesPagesAndAddressUnits) {
   EXPECT_THROW(xcf_geometry(Part::Xc2s15), std::invalid_argument);
 }
 
-TEST(XcfParts, IdcodesIrCaptureUsercodeAndStatus) {
-  auto board = make_board("chain=xcf01s/v5,xcf02s/vd,xcf04s");
-  JtagDriver jtag(board->chain());
-  jtag.reset();
-  const std::string ids = jtag.shift_dr(zeros(96));
-  const std::uint32_t expected[] = {0x55044093, 0xD5045093, 0x05046093};
-  for (int i = 0; i < 3; ++i) {
-    std::uint32_t id = 0;
-    for (int b = 0; b < 32; ++b) {
-      if (ids[static_cast<std::size_t>(32 * i + b)] == '1') id |= 1u << b;
-    }
-    EXPECT_EQ(id, expected[i]);
-    EXPECT_EQ(board->chain().device(static_cast<std::size_t>(i)).ir_length(), 8);
-  }
-  // 0x01 on each, least significant bit first.
-  EXPECT_EQ(jtag.shift_ir(ones(24)),
-            "10000000"
-            "10000000"
-            "10000000");
-
+// IDCODEs and the IR capture of every part are in device_test.
+TEST(XcfParts, UsercodeAndStatusRegister) {
   OnePromBoard b("chain=xcf01s");
   b.jtag.reset();
   b.jtag.instruction(Xcf::kUsercode);
