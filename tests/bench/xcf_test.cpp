@@ -185,11 +185,12 @@ class PromJtag {
 
   // ISC mode, one page of data, its address and ISC_PROGRAM loaded: the
   // next clock in Run-Test/Idle starts the program.
-  void load_page(const Bytes& data, std::uint16_t address) {
+  void load_page(const Bytes& data, std::uint16_t address) { load_page(msb_first(data), address); }
+  void load_page(const std::string& bits, std::uint16_t address) {
     reset();
     enable(0x37);
     instruction(Xcf::kIscDataShift);
-    write_bytes(data);
+    write(bits);
     instruction(Xcf::kIscAddressShift);
     write_value(address, 16);
     instruction(Xcf::kIscProgram);
@@ -445,13 +446,7 @@ TEST(XcfArray, BitsAreStoredInShiftOrder) {
   for (std::uint8_t byte : bit_bytes) {
     for (int b = 0; b < 8; ++b) bits.push_back(((reversed(byte) >> b) & 1) != 0 ? '1' : '0');
   }
-  lsb.jtag.reset();
-  lsb.jtag.enable(0x37);
-  lsb.jtag.instruction(Xcf::kIscDataShift);
-  lsb.jtag.write(bits);
-  lsb.jtag.instruction(Xcf::kIscAddressShift);
-  lsb.jtag.write_value(0, 16);
-  lsb.jtag.instruction(Xcf::kIscProgram);
+  lsb.jtag.load_page(bits, 0);
   lsb.jtag.idle(11);
   lsb.jtag.sleep_ms(14);
   lsb.jtag.idle(1);

@@ -118,8 +118,8 @@ class CableFirmware : public ::testing::Test {
     armed_cycle.reset();
     chip.host_out(endpoint, packet);
   }
-  // One packet on a pipe, run until the endpoint is armed again (and the
-  // reply is there, for the pipes that answer).
+  // One packet on a pipe, run until the firmware re-armed the endpoint;
+  // exchange also waits for the reply on IN2 and takes it.
   void stream(const Bytes& bytes) {
     send(kStreamOut, bytes);
     run_until([&] { return chip.out_armed(kStreamOut); });
