@@ -2,10 +2,7 @@
 // odd ones, read back from the log. The library is the built libvelnor.so,
 // found by name; each test gets a fresh virtual board and a fresh load.
 //
-// The window opens USB cable 0. Sessions run twice: through that cable, as
-// the program ships, and through the parallel cable standing in for it. The
-// USB runs report a skip, with the reason, for as long as the library cannot
-// open the USB cable on the bench.
+// The window opens USB cable 0, as the program ships.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -15,7 +12,6 @@
 
 #include "bench/board.h"
 #include "runtime_velnor.h"
-#include "velnor.h"
 #include "window_support.h"
 
 namespace moxtest::testing {
@@ -27,16 +23,7 @@ constexpr const char* kSessionBoard = "design=loopback";
 // A board on which no cable of the kind INIT asks for can be found.
 constexpr const char* kBoardWithoutCable = "lpt=;usb=";
 
-enum class Cable { Usb, ParallelStandIn };
-
-std::string cable_name(const ::testing::TestParamInfo<Cable>& info) {
-  return info.param == Cable::Usb ? "UsbCable" : "ParallelCableStandIn";
-}
-void PrintTo(Cable cable, std::ostream* out) {
-  *out << (cable == Cable::Usb ? "USB cable 0" : "parallel cable for USB cable 0");
-}
-
-class WindowSession : public ::testing::TestWithParam<Cable> {
+class WindowSession : public ::testing::Test {
  protected:
   void SetUp() override {
     velnor::bench::install_board(velnor::bench::make_board(kSessionBoard));
@@ -44,20 +31,10 @@ class WindowSession : public ::testing::TestWithParam<Cable> {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   }
 
-  VelnorLibrary& cable_library() {
-    if (GetParam() == Cable::Usb) return loaded;
-    return stand_in;
-  }
-
-  // Clicks INIT; true when the cable opened. A USB run on a build whose USB
-  // cable cannot be opened is skipped by the caller with the reason.
-  bool init_opens_cable() {
+  // Clicks INIT, which opens USB cable 0.
+  void init() {
     click(window, "CmdINIT");
-    return log_of(window).back() == QStringLiteral("INIT : err = 0");
-  }
-  std::string usb_missing() const {
-    return "this session needs USB cable 0 on the bench, and velnor_init(0x10000) returned: " +
-           log_of(const_cast<FormMain&>(window)).join(QStringLiteral(" / ")).toStdString();
+    ASSERT_EQ(log_of(window), QStringList{"INIT : err = 0"});
   }
 
   void expect_buttons(bool config, bool shutdown, bool transfer, bool close) {
@@ -68,21 +45,12 @@ class WindowSession : public ::testing::TestWithParam<Cable> {
   }
 
   BitstreamFolder folder;
-  RuntimeVelnorLibrary loaded{"velnor"};
-  ParallelCableStandIn stand_in{loaded};
-  FormMain window{cable_library()};
+  RuntimeVelnorLibrary library{"velnor"};
+  FormMain window{library};
 };
 
-#define INIT_OR_SKIP()                                    \
-  do {                                                    \
-    if (!init_opens_cable()) {                            \
-      ASSERT_EQ(GetParam(), Cable::Usb) << usb_missing(); \
-      GTEST_SKIP() << usb_missing();                      \
-    }                                                     \
-  } while (false)
-
-TEST_P(WindowSession, OrdinaryOrder) {
-  INIT_OR_SKIP();
+TEST_F(WindowSession, OrdinaryOrder) {
+  init();
   expect_buttons(true, true, false, false);
   click(window, "CmdConfig");
   EXPECT_EQ(text_of(window, "LabelCFRemain"), QStringLiteral("終了"));
@@ -111,8 +79,8 @@ TEST_P(WindowSession, OrdinaryOrder) {
                             }));
 }
 
-TEST_P(WindowSession, TransferAfterCloseOpensTheChannelAgain) {
-  INIT_OR_SKIP();
+TEST_F(WindowSession, TransferAfterCloseOpensTheChannelAgain) {
+  init();
   click(window, "CmdConfig");
   click(window, "CmdSPI_CLOSE");
   click(window, "CmdSPI_XFER");
@@ -129,8 +97,8 @@ TEST_P(WindowSession, TransferAfterCloseOpensTheChannelAgain) {
   expect_buttons(true, true, true, true);
 }
 
-TEST_P(WindowSession, ShutdownBeforeAnyConfiguration) {
-  INIT_OR_SKIP();
+TEST_F(WindowSession, ShutdownBeforeAnyConfiguration) {
+  init();
   click(window, "CmdShutdown");
   click(window, "CmdShutdown");
   EXPECT_EQ(log_of(window),
@@ -138,8 +106,8 @@ TEST_P(WindowSession, ShutdownBeforeAnyConfiguration) {
   expect_buttons(true, true, false, false);
 }
 
-TEST_P(WindowSession, InitAgainInTheMiddleOfASession) {
-  INIT_OR_SKIP();
+TEST_F(WindowSession, InitAgainInTheMiddleOfASession) {
+  init();
   click(window, "CmdConfig");
   click(window, "CmdINIT");
   click(window, "CmdSPI_XFER");
@@ -155,8 +123,8 @@ TEST_P(WindowSession, InitAgainInTheMiddleOfASession) {
                             }));
 }
 
-TEST_P(WindowSession, ConfigurationFromAMissingFileLeavesTransfersDisabled) {
-  INIT_OR_SKIP();
+TEST_F(WindowSession, ConfigurationFromAMissingFileLeavesTransfersDisabled) {
+  init();
   set_text(window, "TextFilename", QStringLiteral("missing.bit"));
   click(window, "CmdConfig");
   EXPECT_EQ(text_of(window, "LabelCFRemain"), QStringLiteral("終了"));
@@ -165,13 +133,13 @@ TEST_P(WindowSession, ConfigurationFromAMissingFileLeavesTransfersDisabled) {
   expect_buttons(true, true, false, false);
 }
 
-TEST_P(WindowSession, DisabledButtonsIgnoreClicks) {
+TEST_F(WindowSession, DisabledButtonsIgnoreClicks) {
   click(window, "CmdConfig");
   click(window, "CmdShutdown");
   click(window, "CmdSPI_XFER");
   click(window, "CmdSPI_CLOSE");
   EXPECT_TRUE(log_of(window).isEmpty());
-  INIT_OR_SKIP();
+  init();
   click(window, "CmdConfig");
   click(window, "CmdShutdown");
   click(window, "CmdSPI_XFER");
@@ -180,8 +148,8 @@ TEST_P(WindowSession, DisabledButtonsIgnoreClicks) {
             (QStringList{"INIT : err = 0", "CONFIG : err = 0", "Shutdown : err = 0"}));
 }
 
-TEST_P(WindowSession, TransmitOverflowEndsTheProgramWithoutATransfer) {
-  INIT_OR_SKIP();
+TEST_F(WindowSession, TransmitOverflowEndsTheProgramWithoutATransfer) {
+  init();
   click(window, "CmdConfig");
   set_text(window, "TextSPI_TXD", QStringLiteral("256"));
   QStringList boxes;
@@ -191,9 +159,6 @@ TEST_P(WindowSession, TransmitOverflowEndsTheProgramWithoutATransfer) {
   EXPECT_EQ(log_of(window), (QStringList{"INIT : err = 0", "CONFIG : err = 0"}));
   EXPECT_EQ(text_of(window, "LabelSPIRemain"), QString());
 }
-
-INSTANTIATE_TEST_SUITE_P(Cables, WindowSession,
-                         ::testing::Values(Cable::Usb, Cable::ParallelStandIn), cable_name);
 
 TEST(WindowWithoutCable, InitLogsTheProbeErrorAndEnablesNothing) {
   velnor::bench::install_board(velnor::bench::make_board(kBoardWithoutCable));
@@ -224,13 +189,12 @@ class PaintRecorder final : public QObject {
 TEST(WindowMarkers, ArePaintedBeforeTheBlockingCall) {
   velnor::bench::install_board(velnor::bench::make_board(kSessionBoard));
   BitstreamFolder folder;
-  RuntimeVelnorLibrary loaded("velnor");
-  ParallelCableStandIn stand_in(loaded);
+  RuntimeVelnorLibrary library("velnor");
   // At each blocking call: what the configuration marker and the transfer
   // marker showed when last painted.
   QStringList configuration_at_call, transfer_at_call;
   std::unique_ptr<PaintRecorder> configuration, transfer;
-  CallWatcher watcher(stand_in, [&] {
+  CallWatcher watcher(library, [&] {
     configuration_at_call.append(configuration->last_painted);
     transfer_at_call.append(transfer->last_painted);
   });

@@ -12,7 +12,6 @@
 #include <random>
 
 #include "log_area.h"
-#include "velnor.h"
 
 namespace moxtest::testing {
 
@@ -29,21 +28,6 @@ BitstreamFolder::BitstreamFolder() : previous_(std::filesystem::current_path()) 
 BitstreamFolder::~BitstreamFolder() {
   std::filesystem::current_path(previous_);
   std::filesystem::remove_all(folder_);
-}
-
-CallResult ParallelCableStandIn::init(std::uint32_t) {
-  return ForwardingLibrary::init(VELNOR_CABLE_PARALLEL);
-}
-
-CallResult CallWatcher::config(const void* source, std::int32_t* count) {
-  before_();
-  return ForwardingLibrary::config(source, count);
-}
-
-CallResult CallWatcher::spi_xfer(std::uint8_t channel, const std::uint8_t* transmit,
-                                 std::uint8_t* receive, std::int32_t* count) {
-  before_();
-  return ForwardingLibrary::spi_xfer(channel, transmit, receive, count);
 }
 
 void click(FormMain& window, const char* button) {

@@ -1,6 +1,6 @@
 // Helpers for driving the real window on the virtual bench: a bitstream in a
-// working folder of its own, libraries that wrap the one loaded by name, and
-// clicks and reads by control name.
+// working folder of its own, a library that watches the calls to the one
+// loaded by name, and clicks and reads by control name.
 #pragma once
 
 #include <QString>
@@ -36,10 +36,12 @@ class BitstreamFolder {
   std::filesystem::path folder_;
 };
 
-// Passes every call on to another library.
-class ForwardingLibrary : public VelnorLibrary {
+// Passes every call on to another library, and runs a check just before
+// the configuration and transfer calls go on.
+class CallWatcher final : public VelnorLibrary {
  public:
-  explicit ForwardingLibrary(VelnorLibrary& inner) : inner_(inner) {}
+  CallWatcher(VelnorLibrary& inner, std::function<void()> before_blocking_call)
+      : inner_(inner), before_(std::move(before_blocking_call)) {}
 
   CallResult init(std::uint32_t selector) override { return inner_.init(selector); }
   CallResult free() override { return inner_.free(); }
@@ -50,10 +52,12 @@ class ForwardingLibrary : public VelnorLibrary {
   }
   CallResult shutdown() override { return inner_.shutdown(); }
   CallResult config(const void* source, std::int32_t* count) override {
+    before_();
     return inner_.config(source, count);
   }
   CallResult spi_xfer(std::uint8_t channel, const std::uint8_t* transmit, std::uint8_t* receive,
                       std::int32_t* count) override {
+    before_();
     return inner_.spi_xfer(channel, transmit, receive, count);
   }
   CallResult jmem_access(std::uint8_t mode, std::uint32_t address, std::uint8_t* buffer,
@@ -63,26 +67,6 @@ class ForwardingLibrary : public VelnorLibrary {
 
  private:
   VelnorLibrary& inner_;
-};
-
-// Opens the parallel cable where the window asks for USB cable 0, so that a
-// whole session runs on a board whose USB cable cannot be reached.
-class ParallelCableStandIn final : public ForwardingLibrary {
- public:
-  using ForwardingLibrary::ForwardingLibrary;
-  CallResult init(std::uint32_t selector) override;
-};
-
-// Runs a check just before the configuration and transfer calls go on.
-class CallWatcher final : public ForwardingLibrary {
- public:
-  CallWatcher(VelnorLibrary& inner, std::function<void()> before_blocking_call)
-      : ForwardingLibrary(inner), before_(std::move(before_blocking_call)) {}
-  CallResult config(const void* source, std::int32_t* count) override;
-  CallResult spi_xfer(std::uint8_t channel, const std::uint8_t* transmit, std::uint8_t* receive,
-                      std::int32_t* count) override;
-
- private:
   std::function<void()> before_;
 };
 

@@ -96,23 +96,16 @@ TEST(BoardParse, EmptyListsMeanNothingAttached) {
 
 TEST(BoardParse, OpenLinkFaults) {
   const std::string xcf02s = "11001001000010100010000010100000";
-  {
-    auto board = make_board("fault=open@1");
+  const std::pair<const char*, std::string> cases[] = {
+      {"fault=open@1", xcf02s + ones(32)},
+      {"fault=open", ones(64)},
+      {"fault=tdo0, open@1", zeros(64)},
+  };
+  for (const auto& [description, idcodes] : cases) {
+    auto board = make_board(description);
     JtagDriver jtag(board->chain());
     jtag.reset();
-    EXPECT_EQ(jtag.shift_dr(zeros(64)), xcf02s + ones(32));
-  }
-  {
-    auto board = make_board("fault=open");
-    JtagDriver jtag(board->chain());
-    jtag.reset();
-    EXPECT_EQ(jtag.shift_dr(zeros(64)), ones(64));
-  }
-  {
-    auto board = make_board("fault=tdo0, open@1");
-    JtagDriver jtag(board->chain());
-    jtag.reset();
-    EXPECT_EQ(jtag.shift_dr(zeros(64)), zeros(64));
+    EXPECT_EQ(jtag.shift_dr(zeros(64)), idcodes) << description;
   }
 }
 
@@ -309,7 +302,7 @@ class ActiveBoard : public ::testing::Test {
   std::string saved_;
 };
 
-TEST_F(ActiveBoard, BuiltFromTheEnvironment) {
+TEST_F(ActiveBoard, BuiltFromTheEnvironmentOrInstalled) {
   setenv("VELNOR_BENCH", "chain=xcf01s;lpt=0x278", 1);
   install_board(nullptr);
   Board& board = active_board();
@@ -319,6 +312,8 @@ TEST_F(ActiveBoard, BuiltFromTheEnvironment) {
   unsetenv("VELNOR_BENCH");
   install_board(nullptr);
   EXPECT_EQ(active_board().chain().size(), 2u);
+  install_board(make_board("chain=xc2s30"));
+  EXPECT_EQ(active_board().chain().device(0).idcode(), 0x0060C093u);
 }
 
 TEST_F(ActiveBoard, BadDescriptionLeavesNothingAttached) {
@@ -330,11 +325,6 @@ TEST_F(ActiveBoard, BadDescriptionLeavesNothingAttached) {
             "velnor bench: bad board description: unknown value 'maybe' for power\n");
   EXPECT_EQ(board.chain().size(), 0u);
   EXPECT_EQ(board.printer_port(0x378), nullptr);
-}
-
-TEST_F(ActiveBoard, InstallReplacesIt) {
-  install_board(make_board("chain=xc2s30"));
-  EXPECT_EQ(active_board().chain().device(0).idcode(), 0x0060C093u);
 }
 
 }  // namespace

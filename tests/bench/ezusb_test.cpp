@@ -1,6 +1,6 @@
 // The EZ-USB cable on the bench: the AN2131's registers and handshakes, the
 // bare device, renumeration and enumeration in virtual time, bulk transfers
-// across threads, cancel, the faults and the port pins on the chain. The
+// across threads, cancel, the faults and the chip's own rules. The
 // firmware is tests/bench/mcs51_programs/usb_echo.asm (see its header).
 #include "bench/ezusb.h"
 
@@ -20,7 +20,7 @@
 namespace velnor::bench {
 namespace {
 
-constexpr std::uint32_t kEchoOut = 0, kPinsOut = 1, kReplyIn = 2;  // usb_echo's pipes
+constexpr std::uint32_t kEchoOut = 0, kReplyIn = 2;  // usb_echo's pipes
 
 std::vector<std::uint8_t> echo_image() {
   std::vector<std::uint8_t> image(8192, 0);
@@ -149,32 +149,28 @@ TEST(EzUsbRenumeration, OldHandlesDieWithTheBareDevice) {
   EXPECT_FALSE(host.string(fresh, 3, &text));  // the firmware stalls it
 }
 
-TEST(EzUsbRenumeration, EnumerationRejectsAForeignIdentity) {
+TEST(EzUsbRenumeration, EnumerationRejectsAForeignIdentityOrAnEndpointLeftInvalid) {
   REQUIRE_PROGRAMS();
-  Host host("default");
-  std::vector<std::uint8_t> image = echo_image();
-  image[0x0408] = 0x48;  // vendor 0x0548
-  EXPECT_EQ(host.boot_and_open(image), 0u);
-  ASSERT_EQ(host.board->violations().size(), 1u);
-  EXPECT_EQ(host.board->violations()[0],
-            "EZ-USB unit 0 failed enumeration: vendor 0x0548 product 0x2131 is not the EZ-USB "
-            "driver's 0x0547/0x2131");
-}
-
-TEST(EzUsbRenumeration, EnumerationRejectsAnEndpointLeftInvalid) {
-  REQUIRE_PROGRAMS();
-  Host host("default");
-  std::vector<std::uint8_t> image = echo_image();
+  std::vector<std::uint8_t> foreign = echo_image();
+  foreign[0x0408] = 0x48;  // vendor 0x0548
+  std::vector<std::uint8_t> invalid = echo_image();
   // The firmware's OUT07VAL value: mov a, #0x15 right after mov dptr, #0x7fdf.
   const std::uint8_t marker[] = {0x90, 0x7F, 0xDF, 0x74, 0x15};
-  auto at = std::search(image.begin(), image.end(), std::begin(marker), std::end(marker));
-  ASSERT_NE(at, image.end());
+  auto at = std::search(invalid.begin(), invalid.end(), std::begin(marker), std::end(marker));
+  ASSERT_NE(at, invalid.end());
   at[4] = 0x05;  // OUT4 not valid
-  EXPECT_EQ(host.boot_and_open(image), 0u);
-  ASSERT_EQ(host.board->violations().size(), 1u);
-  EXPECT_EQ(host.board->violations()[0],
-            "EZ-USB unit 0 failed enumeration: endpoint 0x04 is listed but its OUT07VAL bit is "
-            "clear");
+  const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
+      {foreign,
+       "EZ-USB unit 0 failed enumeration: vendor 0x0548 product 0x2131 is not the EZ-USB "
+       "driver's 0x0547/0x2131"},
+      {invalid,
+       "EZ-USB unit 0 failed enumeration: endpoint 0x04 is listed but its OUT07VAL bit is clear"},
+  };
+  for (const auto& [image, violation] : cases) {
+    Host host("default");
+    EXPECT_EQ(host.boot_and_open(image), 0u);
+    EXPECT_EQ(host.board->violations(), std::vector<std::string>{violation});
+  }
 }
 
 TEST(EzUsbRenumeration, AProgramThatNeverReconnectsNeverComesBack) {
@@ -206,9 +202,10 @@ class EzUsbEcho : public ::testing::Test {
   Handle reader = 0;
 };
 
-TEST_F(EzUsbEcho, ReaderThreadReceivesWhatTheWriterSends) {
+// 15 full packets and a short one: the short packet ends the read of 4096.
+TEST_F(EzUsbEcho, ReaderThreadReceivesWhatTheWriterSendsUpToTheShortPacket) {
   const std::vector<std::uint8_t> data = pattern(1000);
-  std::vector<std::uint8_t> echoed(1000);
+  std::vector<std::uint8_t> echoed(4096);
   bool read_ok = false;
   std::thread reading([&] { read_ok = host->read(reader, kReplyIn, &echoed); });
   std::uint32_t sent = 0;
@@ -222,10 +219,16 @@ TEST_F(EzUsbEcho, ReaderThreadReceivesWhatTheWriterSends) {
   EXPECT_EQ(counters.packets_in, 16u);
   EXPECT_EQ(counters.bulk_transfers, 2u);
   EXPECT_GT(counters.machine_cycles, 0u);
+  // The transfer log keeps the bytes of each transfer.
   const std::vector<UsbTransfer> log = host->device().transfers();
-  ASSERT_GE(log.size(), 2u);
-  const UsbTransfer& last = log.back();
-  EXPECT_TRUE(last.kind == UsbTransfer::Kind::BulkIn || last.kind == UsbTransfer::Kind::BulkOut);
+  const auto write = std::find_if(log.begin(), log.end(), [](const UsbTransfer& t) {
+    return t.kind == UsbTransfer::Kind::BulkOut && t.pipe == kEchoOut;
+  });
+  ASSERT_NE(write, log.end());
+  EXPECT_EQ(write->endpoint, 0x02);
+  EXPECT_EQ(write->length, 1000u);
+  EXPECT_EQ(write->data, data);
+  EXPECT_TRUE(write->ok);
   EXPECT_TRUE(host->board->violations().empty());
 }
 
@@ -240,17 +243,6 @@ TEST_F(EzUsbEcho, WriterAheadOfTheReaderWaitsWithoutDeadlock) {
   EXPECT_TRUE(host->read(reader, kReplyIn, &echoed));
   writing.join();
   EXPECT_TRUE(write_ok);
-  EXPECT_EQ(echoed, data);
-}
-
-TEST_F(EzUsbEcho, ShortPacketEndsARead) {
-  const std::vector<std::uint8_t> data = pattern(100);
-  std::vector<std::uint8_t> echoed(4096);
-  bool read_ok = false;
-  std::thread reading([&] { read_ok = host->read(reader, kReplyIn, &echoed); });
-  EXPECT_TRUE(host->write(writer, kEchoOut, data));
-  reading.join();
-  EXPECT_TRUE(read_ok);
   EXPECT_EQ(echoed, data);
 }
 
@@ -285,37 +277,6 @@ TEST_F(EzUsbEcho, CancelEndsAPendingReadWithoutTouchingTheBuffer) {
   EXPECT_EQ(echoed, (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
-TEST_F(EzUsbEcho, PinBytesClockTheChainAndReadTdo) {
-  host->board->trace().clear();
-  // Test-Logic-Reset, Run-Test/Idle, to Shift-DR: IDCODE is selected.
-  std::vector<std::uint8_t> pins = {0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x04, 0x00, 0x00};
-  pins.insert(pins.end(), 32, 0x00);
-  pins.push_back(0x06);  // TMS high, no cycle
-  std::vector<std::uint8_t> replies(pins.size());
-  std::thread reading([&] { EXPECT_TRUE(host->read(reader, kReplyIn, &replies)); });
-  EXPECT_TRUE(host->write(writer, kPinsOut, pins));
-  reading.join();
-  ASSERT_EQ(replies.size(), pins.size());
-  EXPECT_EQ(host->board->trace().clock_count(), pins.size() - 1);
-  EXPECT_EQ(host->board->trace().tms_bits(), "11111010" + std::string(33, '0'));
-  std::uint32_t idcode = 0;
-  for (int bit = 0; bit < 32; ++bit) {
-    idcode |= static_cast<std::uint32_t>(replies[9 + bit] & 1) << bit;
-  }
-  EXPECT_EQ(idcode, host->board->chain().device(0).idcode());
-  for (const std::uint8_t reply : replies) EXPECT_EQ(reply & 0x08, 0x08);  // target powered
-  // The transfer log keeps the bytes of each transfer.
-  const std::vector<UsbTransfer> log = host->device().transfers();
-  const auto pin_write = std::find_if(log.begin(), log.end(), [](const UsbTransfer& t) {
-    return t.kind == UsbTransfer::Kind::BulkOut && t.pipe == kPinsOut;
-  });
-  ASSERT_NE(pin_write, log.end());
-  EXPECT_EQ(pin_write->endpoint, 0x04);
-  EXPECT_EQ(pin_write->data, pins);
-  EXPECT_TRUE(pin_write->ok);
-  EXPECT_TRUE(host->board->violations().empty());
-}
-
 TEST_F(EzUsbEcho, IdleFirmwareCostsNothingWhileTheHostSleeps) {
   const std::uint64_t before = host->device().counters().machine_cycles;
   host->board->clock().sleep_ms(10000);
@@ -323,33 +284,24 @@ TEST_F(EzUsbEcho, IdleFirmwareCostsNothingWhileTheHostSleeps) {
   EXPECT_LT(host->device().counters().machine_cycles - before, 1000u);
 }
 
+// Each fault fails its step of the boot; the steps before it succeed.
 TEST(EzUsbFaults, FailingRequests) {
   REQUIRE_PROGRAMS();
   const std::vector<std::uint8_t> image = echo_image();
-  {
-    Host host("usbfault=halt");
+  const std::pair<const char*, int> cases[] = {
+      {"usbfault=halt", 0}, {"usbfault=download", 1}, {"usbfault=run", 2}};
+  for (const auto& [description, failing_step] : cases) {
+    SCOPED_TRACE(description);
+    Host host(description);
     const Handle h = host.open();
-    EXPECT_FALSE(host.cpucs(h, 1));
+    const bool steps[] = {host.cpucs(h, 1), failing_step > 0 && host.download(h, image),
+                          failing_step > 1 && host.cpucs(h, 0)};
+    for (int step = 0; step <= failing_step; ++step) EXPECT_EQ(steps[step], step < failing_step);
   }
-  {
-    Host host("usbfault=download");
-    const Handle h = host.open();
-    EXPECT_TRUE(host.cpucs(h, 1));
-    EXPECT_FALSE(host.download(h, image));
-  }
-  {
-    Host host("usbfault=run");
-    const Handle h = host.open();
-    EXPECT_TRUE(host.cpucs(h, 1));
-    EXPECT_TRUE(host.download(h, image));
-    EXPECT_FALSE(host.cpucs(h, 0));
-  }
-  {
-    Host host("usbfault=noreturn");
-    EXPECT_EQ(host.boot_and_open(image), 0u);
-    host.board->clock().sleep_ms(10000);
-    EXPECT_EQ(host.open(), 0u);
-  }
+  Host host("usbfault=noreturn");
+  EXPECT_EQ(host.boot_and_open(image), 0u);
+  host.board->clock().sleep_ms(10000);
+  EXPECT_EQ(host.open(), 0u);
 }
 
 TEST(EzUsbFaults, ReadFailsOnceThenWorks) {
@@ -424,46 +376,31 @@ TEST(An2131, HeldInResetUntilReleased) {
   EXPECT_EQ(bench.chip.read_xdata(An2131::kOutA), 0x20);
 }
 
-TEST(An2131, ArmingInTwiceIsAViolation) {
-  // mov dptr, #IN2BC; movx @dptr, a; movx @dptr, a; sjmp $
-  ChipBench bench({0x90, 0x7F, 0xB9, 0xF0, 0xF0, 0x80, 0xFE});
-  bench.chip.run(20);
-  ASSERT_EQ(bench.violations.size(), 1u);
-  EXPECT_EQ(bench.violations[0],
-            "EZ-USB 8051 armed IN2 while its last packet still waits for the host");
-  EXPECT_TRUE(bench.chip.in_armed(2));
-  EXPECT_EQ(bench.chip.host_take_in(2).size(), 0u);
-  EXPECT_FALSE(bench.chip.in_armed(2));
-}
-
-TEST(An2131, WritingABusyInBufferIsAViolation) {
-  // IN2BC = 4, then IN2BUF[0] = a
-  ChipBench bench({0x74, 0x04, 0x90, 0x7F, 0xB9, 0xF0, 0x90, 0x7E, 0x00, 0xF0, 0x80, 0xFE});
-  bench.chip.run(20);
-  ASSERT_EQ(bench.violations.size(), 1u);
-  EXPECT_EQ(bench.violations[0],
-            "EZ-USB 8051 wrote IN2BUF while the packet in it waits for the host");
-}
-
-TEST(An2131, ReadingOutDataBeforeTheHostWroteIt) {
-  // OUT2BC written (armed), then OUT2BUF read, then a loop.
-  ChipBench bench({0x90, 0x7F, 0xC9, 0xF0, 0x90, 0x7D, 0xC0, 0xE0, 0x80, 0xFE});
-  bench.chip.run(20);
-  ASSERT_EQ(bench.violations.size(), 1u);
-  EXPECT_EQ(bench.violations[0], "EZ-USB 8051 read OUT2BUF while it holds no packet from the host");
-  EXPECT_TRUE(bench.chip.out_armed(2));
-  bench.chip.host_out(2, std::vector<std::uint8_t>{9, 8, 7});
-  EXPECT_FALSE(bench.chip.out_armed(2));
-  EXPECT_EQ(bench.chip.read_xdata(0x7FC9), 3);
-  EXPECT_EQ(bench.chip.read_xdata(0x7DC0), 9);
-  EXPECT_EQ(bench.violations.size(), 1u);
-}
-
-TEST(An2131, ExternalDataOutsideRamAndRegistersIsAViolation) {
-  ChipBench bench({0x90, 0x40, 0x00, 0xE0, 0xE0, 0x80, 0xFE});  // two reads at 0x4000
-  bench.chip.run(20);
-  ASSERT_EQ(bench.violations.size(), 1u);
-  EXPECT_EQ(bench.violations[0], "EZ-USB 8051 read external data at 0x4000, where nothing is");
+// Each program breaks one of the chip's rules once and then loops: one
+// violation, reported once.
+TEST(An2131, FirmwareBreakingTheBufferRulesIsAViolation) {
+  const struct {
+    std::vector<std::uint8_t> program;
+    const char* violation;
+  } cases[] = {
+      // mov dptr, #IN2BC; movx @dptr, a; movx @dptr, a
+      {{0x90, 0x7F, 0xB9, 0xF0, 0xF0, 0x80, 0xFE},
+       "EZ-USB 8051 armed IN2 while its last packet still waits for the host"},
+      // IN2BC = 4, then IN2BUF[0] = a
+      {{0x74, 0x04, 0x90, 0x7F, 0xB9, 0xF0, 0x90, 0x7E, 0x00, 0xF0, 0x80, 0xFE},
+       "EZ-USB 8051 wrote IN2BUF while the packet in it waits for the host"},
+      // OUT2BC written (armed), then OUT2BUF read
+      {{0x90, 0x7F, 0xC9, 0xF0, 0x90, 0x7D, 0xC0, 0xE0, 0x80, 0xFE},
+       "EZ-USB 8051 read OUT2BUF while it holds no packet from the host"},
+      // two reads at 0x4000
+      {{0x90, 0x40, 0x00, 0xE0, 0xE0, 0x80, 0xFE},
+       "EZ-USB 8051 read external data at 0x4000, where nothing is"},
+  };
+  for (const auto& c : cases) {
+    ChipBench bench(c.program);
+    bench.chip.run(20);
+    EXPECT_EQ(bench.violations, std::vector<std::string>{c.violation});
+  }
 }
 
 TEST(An2131, UndrivenPinsAreHighAndTckEdgesReachTheChain) {

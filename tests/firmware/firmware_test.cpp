@@ -1,52 +1,74 @@
-// The cable firmware image: its layout and descriptors, enumeration on
-// endpoint 0, the three JTAG pipes against a chain, and the machine cycles
-// its loops take per TCK cycle.
+// The cable firmware image on the AN2131 chip model: its layout and
+// descriptors, its answers on endpoint 0, the three JTAG pipes against a
+// one-device chain, and the machine cycles its loops take per TCK cycle.
+// Every test also fails on any violation the chip records.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
-#include <numeric>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "cable_firmware.h"
+#include "bench/an2131.h"
+#include "bench/chain.h"
+#include "bench/device.h"
+#include "bench/trace.h"
 #include "firmware/protocol.h"
 
 namespace velnor::bench {
 namespace {
 
-std::vector<std::uint8_t> image_bytes(std::uint16_t address, std::size_t count) {
+constexpr std::uint8_t kFirmwareImage[] = {
+#include "firmware/generated/usb_jtag_firmware.inc"
+};
+constexpr std::uint32_t kChainIdcode = 0x1234A093;
+// Endpoints behind the pipes: 1 stream, 2 stream with TDO, 3 pin bytes, 5 replies.
+constexpr int kStreamOut = 2, kStreamTdoOut = 4, kPinsOut = 6, kReplyIn = 2;
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes image_bytes(std::uint16_t address, std::size_t count) {
   return {kFirmwareImage + address, kFirmwareImage + address + count};
 }
 
-std::vector<std::uint8_t> idcode_bytes() {
+Bytes idcode_bytes() {
   return {kChainIdcode & 0xFF, (kChainIdcode >> 8) & 0xFF, (kChainIdcode >> 16) & 0xFF,
           kChainIdcode >> 24};
 }
 
+// Each byte's bits from bit 0 up, as the stream loops shift them.
+std::string lsb_first(const Bytes& bytes) {
+  std::string bits;
+  for (const std::uint8_t byte : bytes) {
+    for (int b = 0; b < 8; ++b) bits.push_back(((byte >> b) & 1) != 0 ? '1' : '0');
+  }
+  return bits;
+}
+
 TEST(FirmwareImage, HoldsTheDescriptorsAtTheirAddresses) {
   EXPECT_EQ(image_bytes(USB_JTAG_DEVICE_DESCRIPTOR, 18),
-            (std::vector<std::uint8_t>{0x12, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x47, 0x05,
-                                       0x31, 0x21, 0x01, 0x00, 0x01, 0x02, 0x00, 0x01}));
-  std::vector<std::uint8_t> configuration = {0x09, 0x02, 0x4A, 0x00, 0x01, 0x01, 0x00, 0xA0, 0xFA,
-                                             0x09, 0x04, 0x00, 0x00, 0x08, 0xFF, 0x00, 0x00, 0x00};
-  for (const std::uint8_t endpoint :
-       std::vector<std::uint8_t>{0x01, 0x02, 0x04, 0x06, 0x81, 0x82, 0x84, 0x86}) {
+            (Bytes{0x12, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x47, 0x05, 0x31, 0x21, 0x01,
+                   0x00, 0x01, 0x02, 0x00, 0x01}));
+  Bytes configuration = {0x09, 0x02, 0x4A, 0x00, 0x01, 0x01, 0x00, 0xA0, 0xFA,
+                         0x09, 0x04, 0x00, 0x00, 0x08, 0xFF, 0x00, 0x00, 0x00};
+  for (const std::uint8_t endpoint : Bytes{0x01, 0x02, 0x04, 0x06, 0x81, 0x82, 0x84, 0x86}) {
     const bool interrupt = endpoint == 0x81;
-    const std::uint8_t type = interrupt ? 0x03 : 0x02;
-    const std::uint8_t interval = interrupt ? 0x01 : 0x00;
-    const std::vector<std::uint8_t> descriptor = {0x07, 0x05, endpoint, type, 0x40, 0x00, interval};
+    const Bytes descriptor = {0x07,
+                              0x05,
+                              endpoint,
+                              std::uint8_t(interrupt ? 0x03 : 0x02),
+                              0x40,
+                              0x00,
+                              std::uint8_t(interrupt ? 0x01 : 0x00)};
     configuration.insert(configuration.end(), descriptor.begin(), descriptor.end());
   }
   EXPECT_EQ(image_bytes(USB_JTAG_CONFIG_DESCRIPTOR, USB_JTAG_CONFIG_TOTAL_LENGTH), configuration);
-  EXPECT_EQ(image_bytes(USB_JTAG_STRING0_DESCRIPTOR, 4),
-            (std::vector<std::uint8_t>{0x04, 0x03, 0x09, 0x04}));
+  EXPECT_EQ(image_bytes(USB_JTAG_STRING0_DESCRIPTOR, 4), (Bytes{0x04, 0x03, 0x09, 0x04}));
   EXPECT_EQ(image_bytes(USB_JTAG_STRING1_DESCRIPTOR, 16),
-            (std::vector<std::uint8_t>{0x10, 0x03, 'U', 0, 'S', 0, 'B', 0, '_', 0, 'S', 0, 'P', 0,
-                                       'I', 0}));
+            (Bytes{0x10, 0x03, 'U', 0, 'S', 0, 'B', 0, '_', 0, 'S', 0, 'P', 0, 'I', 0}));
   EXPECT_EQ(image_bytes(USB_JTAG_STRING2_DESCRIPTOR, 10),
-            (std::vector<std::uint8_t>{0x0A, 0x03, 'V', 0, '0', 0, '1', 0, '0', 0}));
+            (Bytes{0x0A, 0x03, 'V', 0, '0', 0, '1', 0, '0', 0}));
 }
 
 TEST(FirmwareImage, ProgramSitsBelowTheDescriptorsAndTheRestIsFill) {
@@ -64,181 +86,260 @@ TEST(FirmwareImage, ProgramSitsBelowTheDescriptorsAndTheRestIsFill) {
   ::testing::Test::RecordProperty("program_bytes", static_cast<int>(program_end));
 }
 
-class Enumeration : public CableFirmware {};
+// The image downloaded into the chip and started, renumerated and in its
+// main loop. The chip's activity handler watches the pins and handshakes.
+class CableFirmware : public ::testing::Test {
+ protected:
+  CableFirmware() {
+    static_assert(sizeof kFirmwareImage == USB_JTAG_IMAGE_SIZE);
+    chain.add(make_generic_device(kChainIdcode, 6, 0x01));
+    chain.set_trace(&trace);
+    trace.enable(true);
+    std::copy_n(kFirmwareImage, USB_JTAG_DOWNLOAD_SIZE, chip.ram().begin());
+    chip.set_activity_handler([this] { watch(); });
+    chip.set_cpu_held(false);
+    run_until([&] { return chip.renum() && !chip.off_bus(); }, 400000);
+    chip.run(1000);  // into the main loop
+  }
+  void TearDown() override { EXPECT_EQ(violations, std::vector<std::string>{}); }
+
+  // Runs the firmware until done() holds; fails after budget machine cycles.
+  template <typename Done>
+  void run_until(Done done, std::uint64_t budget = 200000) {
+    const std::uint64_t end = chip.cycles() + budget;
+    while (!done()) {
+      ASSERT_LT(chip.cycles(), end) << "firmware did not get there";
+      chip.run(8);
+    }
+  }
+
+  void send(int endpoint, const Bytes& packet) {
+    sent_to = endpoint;
+    armed_cycle.reset();
+    chip.host_out(endpoint, packet);
+  }
+  // One packet on a pipe, run until the firmware re-armed the endpoint;
+  // exchange also waits for the reply on IN2 and takes it.
+  void stream(const Bytes& bytes) {
+    send(kStreamOut, bytes);
+    run_until([&] { return chip.out_armed(kStreamOut); });
+  }
+  Bytes exchange(int endpoint, const Bytes& bytes) {
+    send(endpoint, bytes);
+    run_until([&] { return chip.in_armed(kReplyIn) && chip.out_armed(endpoint); });
+    return take_reply();
+  }
+  Bytes take_reply() {
+    reply_cycle.reset();
+    return chip.host_take_in(kReplyIn);
+  }
+  // Pin bytes from Test-Logic-Reset to Shift-DR (IDCODE selected).
+  void enter_shift_dr() {
+    exchange(kPinsOut, {0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x04, 0x00, 0x00});
+    ASSERT_EQ(chain.device(0).state(), TapState::ShiftDr);
+    trace.clear();
+  }
+  std::uint8_t pins_c() { return chip.read_xdata(An2131::kPinsC); }
+
+  // The chain's TDO reads inverted while TCK is high: a firmware sampling
+  // TDO anywhere but between TCK's fall and rise reads wrong bits.
+  bool tdo_valid_only_while_tck_low = false;
+  std::vector<std::uint64_t> rising_edge_cycles;
+  std::optional<std::uint64_t> armed_cycle;  // the endpoint of send() re-armed
+  std::optional<std::uint64_t> reply_cycle;  // IN2 armed since the last reply taken
+  std::vector<std::uint8_t> usbcs_values;    // each change from the power-on 0
+
+  std::vector<std::string> violations;
+  Chain chain;
+  Trace trace;
+  An2131 chip{chain, [this](std::string text) { violations.push_back(std::move(text)); }};
+
+ private:
+  void watch() {
+    const bool tck = (pins_c() & 0x02) != 0;
+    if (tck && !tck_) rising_edge_cycles.push_back(chip.cycles());
+    tck_ = tck;
+    if (tdo_valid_only_while_tck_low) {
+      chain.set_tdo_stuck(std::nullopt);
+      if (tck) chain.set_tdo_stuck(!chain.tdo());
+    }
+    if (!armed_cycle && chip.out_armed(sent_to)) armed_cycle = chip.cycles();
+    if (!reply_cycle && chip.in_armed(kReplyIn)) reply_cycle = chip.cycles();
+    const std::uint8_t usbcs = chip.read_xdata(An2131::kUsbCs);
+    if (usbcs != (usbcs_values.empty() ? 0 : usbcs_values.back())) usbcs_values.push_back(usbcs);
+  }
+  bool tck_ = true;
+  int sent_to = kStreamOut;
+};
+
+class Enumeration : public CableFirmware {
+ protected:
+  struct Answer {
+    bool stalled;
+    Bytes data;
+  };
+  Answer control(const UsbSetup& setup) {
+    chip.host_setup(setup);
+    run_until([&] { return chip.ep0_handshake_done(); });
+    An2131::Ep0Data data;
+    if (!chip.ep0_take_in(&data)) data.bytes.clear();
+    return {chip.ep0_stalled(), data.bytes};
+  }
+};
 
 TEST_F(Enumeration, RenumeratesWithPortsAndEndpointsReady) {
-  // Off the bus with RENUM set, then back on.
-  ASSERT_GE(bus.usbcs_writes.size(), 3u);
-  EXPECT_EQ(bus.usbcs_writes[0] & 0x0C, 0x0C);
-  EXPECT_EQ(bus.usbcs_writes[1] & 0x0E, 0x0E);
-  EXPECT_EQ(bus.usbcs_writes.back() & 0x0E, 0x06);
-  EXPECT_EQ(bus.reg(0x7F9C), 0x20);  // OEA: TDI
-  EXPECT_EQ(bus.reg(0x7F9E), 0x06);  // OEC: TCK, TMS
-  EXPECT_EQ(bus.reg(0x7FDE), 0x57);
-  EXPECT_EQ(bus.reg(0x7FDF), 0x57);
-  EXPECT_TRUE(bus.out_armed(An2131TestBus::Out::Ep2));
-  EXPECT_TRUE(bus.out_armed(An2131TestBus::Out::Ep4));
-  EXPECT_TRUE(bus.out_armed(An2131TestBus::Out::Ep6));
-  EXPECT_TRUE(bus.tck() && bus.tms());
-  EXPECT_EQ(chain.cycle_count(), 0u);
-  EXPECT_EQ(cpu.sfr(Mcs51::kCkcon) & 7, 0);
-}
-
-TEST_F(Enumeration, PointsTheCoreAtEachDescriptor) {
-  const std::array<std::array<std::uint8_t, 8>, 5> requests = {{
-      {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00},
-      {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x4A, 0x00},
-      {0x80, 0x06, 0x00, 0x03, 0x00, 0x00, 0xFF, 0x00},
-      {0x80, 0x06, 0x01, 0x03, 0x1B, 0x00, 0x82, 0x00},
-      {0x80, 0x06, 0x02, 0x03, 0x1B, 0x00, 0x82, 0x00},
-  }};
-  for (const auto& request : requests) {
-    bus.send_setup(request);
-    const std::size_t answered = bus.ep0_writes.size() + 1;
-    run_until([&] { return bus.ep0_writes.size() == answered; });
-    EXPECT_EQ(bus.ep0_writes.back(), 0x02);  // HSNAK cleared, no stall
+  // Off the bus (DISCON, DISCOE), RENUM set while away, then back on.
+  ASSERT_GE(usbcs_values.size(), 3u);
+  EXPECT_EQ(usbcs_values[0] & 0x0E, 0x0C);
+  EXPECT_EQ(usbcs_values[1] & 0x0E, 0x0E);
+  EXPECT_EQ(usbcs_values.back() & 0x0E, 0x06);
+  EXPECT_EQ(chip.read_xdata(An2131::kOeA), 0x20);  // TDI
+  EXPECT_EQ(chip.read_xdata(An2131::kOeC), 0x06);  // TCK, TMS
+  EXPECT_EQ(chip.in_valid(), 0x57);
+  EXPECT_EQ(chip.out_valid(), 0x57);
+  for (const int endpoint : {kStreamOut, kStreamTdoOut, kPinsOut}) {
+    EXPECT_TRUE(chip.out_armed(endpoint)) << endpoint;
   }
-  EXPECT_EQ(bus.descriptor_pointers,
-            (std::vector<std::uint16_t>{USB_JTAG_DEVICE_DESCRIPTOR, USB_JTAG_CONFIG_DESCRIPTOR,
-                                        USB_JTAG_STRING0_DESCRIPTOR, USB_JTAG_STRING1_DESCRIPTOR,
-                                        USB_JTAG_STRING2_DESCRIPTOR}));
+  EXPECT_EQ(pins_c() & 0x06, 0x06);  // TCK and TMS high
+  EXPECT_EQ(chain.cycle_count(), 0u);
+  EXPECT_EQ(chip.cpu().sfr(Mcs51::kCkcon) & 7, 0);
 }
 
-TEST_F(Enumeration, AnswersConfigurationAndStatusAndStallsTheRest) {
+TEST_F(Enumeration, AnswersItsRequestsAndStallsTheRest) {
   struct Case {
-    std::array<std::uint8_t, 8> setup;
-    std::uint8_t ep0cs;
-    std::vector<std::uint8_t> in0;
+    const char* what;
+    UsbSetup setup;
+    bool stalled;
+    Bytes data;
+  };
+  const auto descriptor = [](std::uint16_t address, std::size_t length) {
+    return image_bytes(address, length);
   };
   const std::vector<Case> cases = {
-      {{0x00, 0x09, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}, 0x02, {}},      // SET_CONFIGURATION 1
-      {{0x80, 0x08, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}, 0x02, {0x01}},  // GET_CONFIGURATION
-      {{0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00}, 0x02, {0x00, 0x00}},  // GET_STATUS
-      {{0x01, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, 0x02, {0x00, 0x00}},  // SET_INTERFACE 0/0
-      {{0x81, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}, 0x02, {0x00}},        // GET_INTERFACE
-      {{0x01, 0x0B, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}, 0x03, {0x00}},  // alternate setting 1
-      {{0x00, 0x09, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00}, 0x03, {0x00}},  // configuration 2
-      {{0x80, 0x06, 0x03, 0x03, 0x1B, 0x00, 0x82, 0x00}, 0x03, {0x00}},  // string 3
-      {{0x80, 0x06, 0x00, 0x06, 0x00, 0x00, 0x0A, 0x00}, 0x03, {0x00}},  // device qualifier
-      {{0x40, 0xA0, 0x92, 0x7F, 0x00, 0x00, 0x01, 0x00}, 0x03, {0x00}},  // vendor request
-      {{0x00, 0x03, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}, 0x03, {0x00}},  // SET_FEATURE
+      {"device descriptor",
+       {0x80, 0x06, 0x0100, 0, 0x40},
+       false,
+       descriptor(USB_JTAG_DEVICE_DESCRIPTOR, 18)},
+      {"configuration",
+       {0x80, 0x06, 0x0200, 0, 0x4A},
+       false,
+       descriptor(USB_JTAG_CONFIG_DESCRIPTOR, USB_JTAG_CONFIG_TOTAL_LENGTH)},
+      {"configuration header",
+       {0x80, 0x06, 0x0200, 0, 9},
+       false,
+       descriptor(USB_JTAG_CONFIG_DESCRIPTOR, 9)},
+      {"languages",
+       {0x80, 0x06, 0x0300, 0, 0xFF},
+       false,
+       descriptor(USB_JTAG_STRING0_DESCRIPTOR, 4)},
+      {"manufacturer",
+       {0x80, 0x06, 0x0301, 0x1B, 0x82},
+       false,
+       descriptor(USB_JTAG_STRING1_DESCRIPTOR, 16)},
+      {"product",
+       {0x80, 0x06, 0x0302, 0x1B, 0x82},
+       false,
+       descriptor(USB_JTAG_STRING2_DESCRIPTOR, 10)},
+      {"SET_CONFIGURATION 1", {0x00, 0x09, 1, 0, 0}, false, {}},
+      {"GET_CONFIGURATION", {0x80, 0x08, 0, 0, 1}, false, {0x01}},
+      {"GET_STATUS", {0x80, 0x00, 0, 0, 2}, false, {0x00, 0x00}},
+      {"SET_INTERFACE 0/0", {0x01, 0x0B, 0, 0, 0}, false, {}},
+      {"GET_INTERFACE", {0x81, 0x0A, 0, 0, 1}, false, {0x00}},
+      {"alternate setting 1", {0x01, 0x0B, 1, 0, 0}, true, {}},
+      {"configuration 2", {0x00, 0x09, 2, 0, 0}, true, {}},
+      {"string 3", {0x80, 0x06, 0x0303, 0x1B, 0x82}, true, {}},
+      {"device qualifier", {0x80, 0x06, 0x0600, 0, 0x0A}, true, {}},
+      {"vendor request", {0x40, 0xA0, 0x7F92, 0, 1}, true, {}},
+      {"SET_FEATURE", {0x00, 0x03, 1, 0, 0}, true, {}},
   };
   for (const Case& c : cases) {
-    bus.send_setup(c.setup);
-    const std::size_t answered = bus.ep0_writes.size() + 1;
-    run_until([&] { return bus.ep0_writes.size() == answered; });
-    EXPECT_EQ(bus.ep0_writes.back(), c.ep0cs) << "request " << int(c.setup[1]);
-    EXPECT_EQ(bus.in0_packet, c.in0) << "request " << int(c.setup[1]);
+    SCOPED_TRACE(c.what);
+    const Answer answer = control(c.setup);
+    EXPECT_EQ(answer.stalled, c.stalled);
+    EXPECT_EQ(answer.data, c.data);
   }
-  EXPECT_TRUE(bus.descriptor_pointers.empty());
 }
 
 class Pipes : public CableFirmware {};
 
 TEST_F(Pipes, PinBytesClockOnlyWithBit1ClearAndAnswerTdoAndSupply) {
-  const std::uint8_t bytes[] = {0x02, 0x00, 0x04, 0x20, 0x24, 0x06, 0x02};
-  const std::vector<std::uint8_t> replies = pin_bytes(bytes);
+  const Bytes replies = exchange(kPinsOut, {0x02, 0x00, 0x04, 0x20, 0x24, 0x06, 0x02});
   // Four cycles with the TMS/TDI of their bytes: the TAP walks from
   // Test-Logic-Reset through Run-Test/Idle, Select-DR and Capture-DR.
-  ASSERT_EQ(bus.rising_edges.size(), 4u);
-  const bool tms[] = {false, true, false, true};
-  const bool tdi[] = {false, false, true, true};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(bus.rising_edges[i].tms, tms[i]) << i;
-    EXPECT_EQ(bus.rising_edges[i].tdi, tdi[i]) << i;
-  }
+  EXPECT_EQ(trace.tms_bits(), "0101");
+  EXPECT_EQ(trace.tdi_bits(), "0011");
   EXPECT_EQ(chain.device(0).state(), TapState::Exit1Dr);
-  EXPECT_FALSE(bus.tms());  // the last byte set TMS low without a cycle
-  EXPECT_TRUE(bus.tck());
+  EXPECT_EQ(pins_c() & 0x06, 0x02);  // the last byte set TMS low without a cycle
   // The device drives TDO only while shifting: the pull-up, and the supply.
-  EXPECT_EQ(replies, std::vector<std::uint8_t>(7, 0x09));
+  EXPECT_EQ(replies, Bytes(7, 0x09));
 
-  bus.target_powered = false;
-  const std::uint8_t query[] = {USB_JTAG_SET_TMS_HIGH};
-  EXPECT_EQ(pin_bytes(query), std::vector<std::uint8_t>{0x01});
-  EXPECT_TRUE(bus.tms());
-  EXPECT_EQ(bus.rising_edges.size(), 4u);
+  chain.set_powered(false);
+  EXPECT_EQ(exchange(kPinsOut, {USB_JTAG_SET_TMS_HIGH}), Bytes{0x01});
+  EXPECT_EQ(pins_c() & 0x04, 0x04);
+  EXPECT_EQ(trace.clock_count(), 4u);
 }
 
-TEST_F(Pipes, PinByteRepliesCarryTdoOfTheirCycle) {
+TEST_F(Pipes, PinByteRepliesCarryTdoSampledWhileTckIsLow) {
   enter_shift_dr();
-  const std::uint8_t clocks[8] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-  const std::vector<std::uint8_t> replies = pin_bytes(clocks);
+  tdo_valid_only_while_tck_low = true;
+  const Bytes replies = exchange(kPinsOut, Bytes(8, 0x00));
   for (int bit = 0; bit < 8; ++bit) {
     EXPECT_EQ(replies[bit], 0x08 | ((kChainIdcode >> bit) & 1)) << bit;
   }
-  EXPECT_EQ(bus.pinsc_reads_with_tck_high, 0u);  // sampled after TCK fell
 }
 
 TEST_F(Pipes, StreamWithTdoShiftsTdiFromBit0AndAnswersTdoInCycleOrder) {
   enter_shift_dr();
-  const std::size_t edges_before = bus.rising_edges.size();
-  const std::uint8_t first[] = {0x01, 0x80, 0x5A, 0xC3};
-  EXPECT_EQ(stream_tdo(first), idcode_bytes());
+  tdo_valid_only_while_tck_low = true;
+  const Bytes first = {0x01, 0x80, 0x5A, 0xC3};
+  EXPECT_EQ(exchange(kStreamTdoOut, first), idcode_bytes());
   // The IDCODE register is 32 bits: what went in comes out four bytes later.
-  const std::uint8_t second[] = {0x00, 0xFF, 0x00, 0xFF};
-  EXPECT_EQ(stream_tdo(second), std::vector<std::uint8_t>(std::begin(first), std::end(first)));
-  ASSERT_EQ(bus.rising_edges.size(), edges_before + 64);
-  for (std::size_t i = 0; i < 32; ++i) {
-    const auto& edge = bus.rising_edges[edges_before + i];
-    EXPECT_FALSE(edge.tms);
-    EXPECT_EQ(edge.tdi, ((first[i / 8] >> (i % 8)) & 1) != 0) << i;
-  }
-  EXPECT_EQ(bus.pinsc_reads_with_tck_high, 0u);
+  EXPECT_EQ(exchange(kStreamTdoOut, {0x00, 0xFF, 0x00, 0xFF}), first);
+  EXPECT_EQ(trace.tdi_bits(), lsb_first(first) + lsb_first({0x00, 0xFF, 0x00, 0xFF}));
+  EXPECT_EQ(trace.tms_bits(), std::string(64, '0'));
   EXPECT_EQ(chain.device(0).state(), TapState::ShiftDr);
 }
 
-TEST_F(Pipes, FullPacketsKeepEveryByteInOrder) {
+TEST_F(Pipes, FullAndOddPacketsKeepEveryByteInOrder) {
   enter_shift_dr();
-  std::vector<std::uint8_t> data(64);
+  Bytes data(64);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 37 + 11);
-  std::vector<std::uint8_t> expected = idcode_bytes();
+  Bytes expected = idcode_bytes();
   expected.insert(expected.end(), data.begin(), data.end() - 4);
-  EXPECT_EQ(stream_tdo(data), expected);
-  // The streams without reply feed the same register.
+  EXPECT_EQ(exchange(kStreamTdoOut, data), expected);
+  // The stream without reply feeds the same register.
   stream(data);
-  const std::vector<std::uint8_t> tail = stream_tdo(std::vector<std::uint8_t>(4, 0));
-  EXPECT_EQ(tail, std::vector<std::uint8_t>(data.end() - 4, data.end()));
+  EXPECT_EQ(exchange(kStreamTdoOut, Bytes(4, 0)), Bytes(data.end() - 4, data.end()));
   // An odd length: every reply byte still arrives, in order.
-  const std::vector<std::uint8_t> odd(data.begin(), data.begin() + 63);
-  EXPECT_EQ(stream_tdo(odd).size(), 63u);
-  const std::vector<std::uint8_t> three = stream_tdo(std::vector<std::uint8_t>(3, 0));
-  EXPECT_EQ(three, std::vector<std::uint8_t>(data.begin() + 59, data.begin() + 62));
-  EXPECT_FALSE(bus.reply_armed());
+  EXPECT_EQ(exchange(kStreamTdoOut, Bytes(data.begin(), data.begin() + 63)).size(), 63u);
+  EXPECT_EQ(exchange(kStreamTdoOut, Bytes(3, 0)), Bytes(data.begin() + 59, data.begin() + 62));
+  EXPECT_FALSE(chip.in_armed(kReplyIn));
 }
 
 TEST_F(Pipes, StreamWithoutReplyHoldsTmsFromTheLastPinByte) {
   enter_shift_dr();
-  const std::uint8_t bytes[] = {0xA5, 0x3C};
-  stream(bytes);
-  EXPECT_FALSE(bus.reply_armed());
+  stream({0xA5, 0x3C});
+  EXPECT_FALSE(chip.in_armed(kReplyIn));
   EXPECT_EQ(chain.device(0).state(), TapState::ShiftDr);
   // TMS high without a cycle, then a byte: eight cycles with TMS high end in
   // Test-Logic-Reset.
-  const std::uint8_t preset[] = {USB_JTAG_SET_TMS_HIGH};
-  pin_bytes(preset);
-  const std::size_t edges_before = bus.rising_edges.size();
-  const std::uint8_t one[] = {0x00};
-  stream(one);
-  ASSERT_EQ(bus.rising_edges.size(), edges_before + 8);
-  for (std::size_t i = edges_before; i < bus.rising_edges.size(); ++i)
-    EXPECT_TRUE(bus.rising_edges[i].tms);
+  exchange(kPinsOut, {USB_JTAG_SET_TMS_HIGH});
+  stream({0x00});
+  EXPECT_EQ(trace.tms_bits(), std::string(16, '0') + std::string(8, '1'));
   EXPECT_EQ(chain.device(0).state(), TapState::TestLogicReset);
-  EXPECT_TRUE(bus.tms() && bus.tck());
+  EXPECT_EQ(pins_c() & 0x06, 0x06);
 }
 
 TEST_F(Pipes, ReplyWaitsUntilTheHostTookThePreviousOne) {
   enter_shift_dr();
-  const std::uint8_t first[] = {0x11, 0x22, 0x33, 0x44};
-  bus.send(An2131TestBus::Out::Ep4, first);
-  run_until([&] { return bus.reply_armed() && bus.out_armed(An2131TestBus::Out::Ep4); });
-  const std::uint8_t second[] = {0x55};
-  bus.send(An2131TestBus::Out::Ep4, second);
-  cpu.run(20000);
-  EXPECT_FALSE(bus.out_armed(An2131TestBus::Out::Ep4));  // held until IN2 is free
-  EXPECT_EQ(bus.take_reply(), idcode_bytes());
-  run_until([&] { return bus.reply_armed() && bus.out_armed(An2131TestBus::Out::Ep4); });
-  EXPECT_EQ(bus.take_reply(), std::vector<std::uint8_t>{0x11});
+  send(kStreamTdoOut, {0x11, 0x22, 0x33, 0x44});
+  run_until([&] { return chip.in_armed(kReplyIn) && chip.out_armed(kStreamTdoOut); });
+  send(kStreamTdoOut, {0x55});
+  chip.run(20000);
+  EXPECT_FALSE(chip.out_armed(kStreamTdoOut));  // held until IN2 is free
+  EXPECT_EQ(take_reply(), idcode_bytes());
+  run_until([&] { return chip.in_armed(kReplyIn) && chip.out_armed(kStreamTdoOut); });
+  EXPECT_EQ(take_reply(), Bytes{0x11});
 }
 
 // Machine cycles per TCK cycle: a full packet from the host's send to the
@@ -246,57 +347,50 @@ TEST_F(Pipes, ReplyWaitsUntilTheHostTookThePreviousOne) {
 // between the first and the last rising edge.
 class LoopSpeed : public CableFirmware {
  protected:
-  void report(const char* name, std::uint64_t cycles, std::size_t tck_cycles,
-              std::size_t edges_before) {
-    const double per_tck = double(cycles) / double(tck_cycles);
-    const auto& edges = bus.rising_edges;
-    const double in_packet = double(edges.back().cycle - edges[edges_before].cycle) /
-                             double(edges.size() - edges_before - 1);
+  void measure(const char* name, int endpoint, const Bytes& packet, std::size_t tck_cycles) {
+    const std::size_t edges_before = rising_edge_cycles.size();
+    const std::uint64_t start = chip.cycles();
+    send(endpoint, packet);
+    const bool replies = endpoint != kStreamOut;
+    run_until([&] { return chip.out_armed(endpoint) && (!replies || chip.in_armed(kReplyIn)); });
+    per_tck = double((replies ? *reply_cycle : *armed_cycle) - start) / double(tck_cycles);
+    if (replies) take_reply();
+    const auto& edges = rising_edge_cycles;
+    in_packet =
+        double(edges.back() - edges[edges_before]) / double(edges.size() - edges_before - 1);
     std::printf(
         "%s: %.2f machine cycles per TCK over the packet (%.0f kHz at 24 MHz), %.2f between "
         "edges\n",
         name, per_tck, 6000.0 / per_tck, in_packet);
     ::testing::Test::RecordProperty(std::string(name) + "_cycles_per_tck_x100",
                                     int(per_tck * 100 + 0.5));
-    last_per_tck = per_tck;
-    last_in_packet = in_packet;
   }
-  double last_per_tck = 0;
-  double last_in_packet = 0;
+  double per_tck = 0;
+  double in_packet = 0;
 };
 
 TEST_F(LoopSpeed, StreamWithoutReplyTakesAtMost12CyclesPerTck) {
   for (const int tms : {USB_JTAG_SET_TMS_LOW, USB_JTAG_SET_TMS_HIGH}) {
-    const std::uint8_t preset[] = {static_cast<std::uint8_t>(tms)};
-    pin_bytes(preset);
-    const std::size_t edges_before = bus.rising_edges.size();
-    const std::uint64_t start = cpu.cycles();
-    stream(std::vector<std::uint8_t>(64, 0x5A));
-    report("pipe1", bus.last_out_rearm_cycle - start, 512, edges_before);
-    EXPECT_LE(last_per_tck, 12.0);
-    EXPECT_LE(last_in_packet, 10.6);
+    exchange(kPinsOut, {static_cast<std::uint8_t>(tms)});
+    measure("pipe1", kStreamOut, Bytes(64, 0x5A), 512);
+    EXPECT_LE(per_tck, 12.0);
+    EXPECT_LE(in_packet, 10.6);
   }
 }
 
 TEST_F(LoopSpeed, StreamWithTdoTakesAtMost17AndAHalfCyclesPerTck) {
-  const std::size_t edges_before = bus.rising_edges.size();
-  const std::uint64_t start = cpu.cycles();
-  stream_tdo(std::vector<std::uint8_t>(64, 0xA5));
-  report("pipe2", bus.last_reply_cycle - start, 512, edges_before);
+  measure("pipe2", kStreamTdoOut, Bytes(64, 0xA5), 512);
   // Above the 16 aimed at: four MOVX and seven one-cycle instructions a
   // cycle plus each byte's fetch and reply (see jtag_loops.asm).
-  EXPECT_LE(last_per_tck, 17.5);
-  EXPECT_LE(last_in_packet, 16.25);
+  EXPECT_LE(per_tck, 17.5);
+  EXPECT_LE(in_packet, 16.25);
 }
 
 TEST_F(LoopSpeed, PinBytesTakeAtMost40CyclesEach) {
-  const std::size_t edges_before = bus.rising_edges.size();
-  const std::uint64_t start = cpu.cycles();
-  pin_bytes(std::vector<std::uint8_t>(8, 0x20));
-  report("pins", bus.last_reply_cycle - start, 8, edges_before);
+  measure("pins", kPinsOut, Bytes(8, 0x20), 8);
   // Eight bytes carry the packet's fixed costs too; a byte itself takes 40.
-  EXPECT_LE(last_in_packet, 40.0);
-  EXPECT_LE(last_per_tck, 64.0);
+  EXPECT_LE(in_packet, 40.0);
+  EXPECT_LE(per_tck, 64.0);
 }
 
 }  // namespace
