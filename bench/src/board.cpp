@@ -49,7 +49,9 @@
 //                        request fails), readfail[@N] (the N-th bulk read
 //                        fails, default the first), unplug@N (unplugged
 //                        after N bulk packets), readstall (IN data held
-//                        back: bulk reads end only by cancelling).
+//                        back: bulk reads end only by cancelling),
+//                        late@MS (the host enumerates it MS ms after it
+//                        reconnects, not 300).
 //
 // Default: chain=xcf02s/v0,xc2s200/v0; lpt=0x378:cable; usb=0; power=on;
 // platform=nt; rights=admin; giveio=running; driverfile=installed;
@@ -349,6 +351,8 @@ bool parse_usb_faults(std::string_view value, Description* d, std::string* error
       f.unplug_after_packets = static_cast<std::uint64_t>(count);
     } else if (name == "readstall" && !counted) {
       f.reads_stall = true;
+    } else if (name == "late" && counted) {
+      f.enumeration_delay_ms = static_cast<std::uint64_t>(count);
     } else {
       *error = "unknown usbfault " + quoted(item);
       return false;

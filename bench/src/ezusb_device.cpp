@@ -128,7 +128,9 @@ void EzUsbDevice::observe_bus() {
           bus_ = Bus::Gone;
         } else {
           bus_ = Bus::AttachPending;
-          attach_at_ns_ = device_ns() + kEnumerationDelayNs;
+          attach_at_ns_ = device_ns() + (faults_.enumeration_delay_ms != 0
+                                             ? faults_.enumeration_delay_ms * 1'000'000
+                                             : kEnumerationDelayNs);
         }
       }
       return;

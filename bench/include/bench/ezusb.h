@@ -46,6 +46,9 @@ struct UsbFaults {
   std::uint64_t read_fails_at = 0;         // the N-th bulk read fails (0: none)
   std::uint64_t unplug_after_packets = 0;  // unplugged after N bulk packets (0: never)
   bool reads_stall = false;                // IN data is held back: bulk reads never complete
+  // The host takes this long to enumerate the device after it reconnects
+  // (0: kEnumerationDelayNs), as a slow hub or a busy driver stack would.
+  std::uint64_t enumeration_delay_ms = 0;
 };
 
 // One endpoint of the configuration, in the driver's pipe order.
