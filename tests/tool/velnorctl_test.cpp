@@ -258,10 +258,12 @@ TEST(VelnorctlProm, AProgrammedPromConfiguresTheFpgaAtPowerUp) {
   write_all(bit, real);
   const std::string board = "chain=xcf02s,xc2s200";
 
+  // Programmed through the USB cable, its firmware booted first.
   ToolRun run = velnorctl(board + ";promsave=" + image,
-                          "--cable lpt prom info prom program " + bit + " --erase --verify");
+                          "--cable usb prom info prom program " + bit + " --erase --verify");
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output,
+            "Setup EZ-USB Firmware\n-Boot-Wait.-Reconnect\n"
             "PROM      XCF02S, IDCODE 0x05045093, 262144 bytes\n"
             "PROM erased\n"
             "programmed 167424 bytes from " +
