@@ -93,8 +93,9 @@ std::int32_t usb_target_power() {
   return (usb.io_buffer[0] & USB_JTAG_REPLY_TVCC) != 0 ? 1 : 0;
 }
 
-// Whole bytes of cycles with TMS held at tms: n cycles, a multiple of 8 or
-// more, of which the whole bytes are sent; returns the cycles left over.
+// Sends the whole bytes of n cycles (n >= 8) as a byte stream with TMS held
+// at tms, presetting the level first when it changes; returns the cycles
+// left over (0 to 7).
 std::uint32_t shift_byte_stream(const std::uint8_t*& tdi, std::uint8_t*& tdo, std::uint32_t n,
                                 int tms) {
   if (usb.tms_level != tms) {
