@@ -171,6 +171,17 @@ int An2131::buffer_endpoint(std::uint16_t address, bool* in) {
   return step / 2;
 }
 
+void An2131::report_unmapped(std::uint16_t address, const char* verb) {
+  // Once per address: a firmware polling a wrong address would flood the list.
+  if (std::find(reported_addresses_.begin(), reported_addresses_.end(), address) !=
+      reported_addresses_.end()) {
+    return;
+  }
+  reported_addresses_.push_back(address);
+  violation(std::string("EZ-USB 8051 ") + verb + " external data at " + hex4(address) +
+            ", where nothing is");
+}
+
 std::uint16_t An2131::autopointer_step() { return autopointer_++; }
 
 std::uint8_t An2131::read_external(std::uint16_t address) {
@@ -200,11 +211,7 @@ std::uint8_t An2131::read_xdata(std::uint16_t address) {
       break;
   }
   if (address < kRegisterBase || address >= 0x8000) {
-    if (std::find(reported_addresses_.begin(), reported_addresses_.end(), address) ==
-        reported_addresses_.end()) {
-      reported_addresses_.push_back(address);
-      violation("EZ-USB 8051 read external data at " + hex4(address) + ", where nothing is");
-    }
+    report_unmapped(address, "read");
     return 0xFF;
   }
   bool in = false;
@@ -266,11 +273,7 @@ void An2131::write_xdata(std::uint16_t address, std::uint8_t value) {
       break;
   }
   if (address < kRegisterBase || address >= 0x8000) {
-    if (std::find(reported_addresses_.begin(), reported_addresses_.end(), address) ==
-        reported_addresses_.end()) {
-      reported_addresses_.push_back(address);
-      violation("EZ-USB 8051 wrote external data at " + hex4(address) + ", where nothing is");
-    }
+    report_unmapped(address, "wrote");
     return;
   }
   bool in = false;

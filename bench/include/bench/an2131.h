@@ -168,6 +168,8 @@ class An2131 final : public XdataBus {
   static constexpr std::uint16_t kRegisterBase = 0x7B40;
 
   std::uint8_t& reg(std::uint16_t address);
+  // A MOVX where nothing is, reported once per address.
+  void report_unmapped(std::uint16_t address, const char* verb);
   // The address AUTODATA reaches now; the pointer steps past it.
   std::uint16_t autopointer_step();
   // RAM below kRamSize, the register block above: what MOVX reaches.
