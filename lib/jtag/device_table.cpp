@@ -4,7 +4,7 @@ namespace velnor {
 
 // Virtex and Spartan-II parts of the same array size share one IDCODE; the
 // Virtex names come first and so name a Spartan-II XC2S100..200 as well.
-const DeviceType device_types[] = {
+const DeviceType DEVICE_TYPES[] = {
     {"xcf01s", 0x5044093, 8},  {"xcf02s", 0x5045093, 8},  {"xcf04s", 0x5046093, 8},
     {"xcf08p", 0x5057093, 16}, {"xcf16p", 0x5058093, 16}, {"xcf32p", 0x5059093, 16},
     {"18v01", 0x5024093, 8},   {"18v02", 0x5025093, 8},   {"18v04", 0x5026093, 8},

@@ -11,9 +11,9 @@ struct DeviceType {
   std::int32_t ir_length;
 };
 
-constexpr std::uint32_t kIdcodeWithoutVersion = 0x0FFFFFFF;
+constexpr std::uint32_t IDCODE_WITHOUT_VERSION = 0x0FFFFFFF;
 
 // Searched in order; the first row whose code and capture pattern fit wins.
-extern const DeviceType device_types[];
+extern const DeviceType DEVICE_TYPES[];
 
 }  // namespace velnor

@@ -17,11 +17,11 @@ int descriptor_of(Handle file) { return static_cast<int>(file - 1); }
 
 Handle open_file_for_reading(const char* path) {
   const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) return kNoHandle;
+  if (descriptor < 0) return NO_HANDLE;
   // No sharing: an advisory lock that every opener through here takes.
   if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
     ::close(descriptor);
-    return kNoHandle;
+    return NO_HANDLE;
   }
   return handle_of(descriptor);
 }

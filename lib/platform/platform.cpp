@@ -1,70 +1,128 @@
-// Backend choice, and the services every backend of this platform shares:
-// threads, events and the exit list.
+// Backend choice, and the services every backend shares: threads, events
+// and the exit list.
 #include "platform/platform.h"
 
+#include <dlfcn.h>
+
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/backend.h"
 
 namespace velnor::platform {
-#if VELNOR_WITH_BENCH
 namespace {
-// The bench serves the whole process when VELNOR_BENCH is set at first use.
-bool bench_selected() {
-  static const bool selected = std::getenv("VELNOR_BENCH") != nullptr;
-  return selected;
+
+constexpr const char* BENCH_MODULE_NAME = "libvelnor_bench.so";
+
+// A board with nothing attached: what serves when the virtual board was
+// asked for but its module cannot be loaded. A stray VELNOR_BENCH must never
+// make the real hardware answer, nor a virtual board appear.
+const Backend& nothing_attached() {
+  static const Backend backend = {
+      "nothing attached",
+      [] { return false; },
+      [](std::uint16_t) -> std::uint8_t { return 0xFF; },
+      [](std::uint16_t, std::uint8_t) {},
+      [](std::uint32_t) { return NO_HANDLE; },
+      [](Handle) {},
+      [](Handle, std::uint8_t, std::uint8_t*, std::uint32_t, std::uint32_t*) { return false; },
+      [](Handle, std::uint8_t, std::uint16_t, std::uint16_t, std::uint8_t) { return false; },
+      [](Handle, const std::uint8_t*, std::uint32_t) { return false; },
+      [](Handle, std::uint32_t, const std::uint8_t*, std::uint32_t, std::uint32_t*) {
+        return false;
+      },
+      [](Handle, std::uint32_t, std::uint8_t*, std::uint32_t, std::uint32_t*) { return false; },
+      [](Handle) { return false; },
+      [](std::uint32_t milliseconds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+      },
+      [] {},
+  };
+  return backend;
 }
+
+// The module beside the library's own file (or beside the program, for a
+// program that has the library's code built in).
+std::string bench_module_path() {
+  Dl_info info{};
+  std::string path = BENCH_MODULE_NAME;
+  if (dladdr(reinterpret_cast<void*>(&bench_module_path), &info) != 0 && info.dli_fname != nullptr) {
+    const std::string own = info.dli_fname;
+    const std::size_t slash = own.rfind('/');
+    if (slash != std::string::npos) path = own.substr(0, slash + 1) + BENCH_MODULE_NAME;
+  }
+  return path;
+}
+
+const Backend& load_bench() {
+  void* entry = dlsym(RTLD_DEFAULT, VELNOR_BENCH_ENTRY_POINT);
+  if (entry == nullptr) {
+    const std::string path = bench_module_path();
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+      std::fprintf(stderr, "velnor: VELNOR_BENCH is set but the virtual board cannot be loaded: %s\n",
+                   dlerror());
+      return nothing_attached();
+    }
+    entry = dlsym(module, VELNOR_BENCH_ENTRY_POINT);
+  }
+  const Backend* bench =
+      entry != nullptr ? reinterpret_cast<VelnorBenchEntryPoint>(entry)() : nullptr;
+  if (bench == nullptr) {
+    std::fprintf(stderr, "velnor: the virtual board's module has no entry point\n");
+    return nothing_attached();
+  }
+  std::fprintf(stderr, "virtual board: %s\n", bench->description);
+  return *bench;
+}
+
+// Chosen at first use, for the whole process.
+std::atomic<const Backend*> chosen_backend{nullptr};
+const Backend& backend() {
+  static const Backend& chosen = []() -> const Backend& {
+    const Backend* selected =
+        std::getenv("VELNOR_BENCH") != nullptr ? &load_bench() : &host_backend();
+    chosen_backend.store(selected, std::memory_order_release);
+    return *selected;
+  }();
+  return chosen;
+}
+
 }  // namespace
 
-#define VELNOR_FORWARD(call) return bench_selected() ? bench::call : host::call
-#else
-#define VELNOR_FORWARD(call) return host::call
-#endif
-
-std::uint8_t port_read(std::uint16_t port) { VELNOR_FORWARD(port_read(port)); }
-void port_write(std::uint16_t port, std::uint8_t value) { VELNOR_FORWARD(port_write(port, value)); }
-bool query_platform_id(std::uint32_t* platform_id) {
-  VELNOR_FORWARD(query_platform_id(platform_id));
+bool grant_port_access() { return backend().grant_port_access(); }
+std::uint8_t port_read(std::uint16_t port) { return backend().port_read(port); }
+void port_write(std::uint16_t port, std::uint8_t value) { backend().port_write(port, value); }
+Handle ezusb_open(std::uint32_t unit) { return backend().ezusb_open(unit); }
+void ezusb_close(Handle device) { backend().ezusb_close(device); }
+bool ezusb_string_descriptor(Handle device, std::uint8_t index, std::uint8_t* reply,
+                             std::uint32_t reply_size, std::uint32_t* returned) {
+  return backend().ezusb_string_descriptor(device, index, reply, reply_size, returned);
 }
-const char* environment(const char* name) { VELNOR_FORWARD(environment(name)); }
-bool copy_file(const char* from, const char* to, bool fail_if_exists) {
-  VELNOR_FORWARD(copy_file(from, to, fail_if_exists));
+bool ezusb_vendor_request(Handle device, std::uint8_t request, std::uint16_t value,
+                          std::uint16_t index, std::uint8_t data) {
+  return backend().ezusb_vendor_request(device, request, value, index, data);
 }
-std::size_t full_path_name(const char* path, char* out, std::size_t out_size) {
-  VELNOR_FORWARD(full_path_name(path, out, out_size));
+bool ezusb_download(Handle device, const std::uint8_t* image, std::uint32_t size) {
+  return backend().ezusb_download(device, image, size);
 }
-Handle open_sc_manager(std::uint32_t access) { VELNOR_FORWARD(open_sc_manager(access)); }
-Handle open_service(Handle manager, const char* name, std::uint32_t access) {
-  VELNOR_FORWARD(open_service(manager, name, access));
+bool ezusb_bulk_write(Handle device, std::uint32_t pipe, const std::uint8_t* bytes,
+                      std::uint32_t length, std::uint32_t* sent) {
+  return backend().ezusb_bulk_write(device, pipe, bytes, length, sent);
 }
-Handle create_service(Handle manager, const ServiceDefinition& definition) {
-  VELNOR_FORWARD(create_service(manager, definition));
+bool ezusb_bulk_read(Handle device, std::uint32_t pipe, std::uint8_t* bytes, std::uint32_t length,
+                     std::uint32_t* received) {
+  return backend().ezusb_bulk_read(device, pipe, bytes, length, received);
 }
-bool start_service(Handle service) { VELNOR_FORWARD(start_service(service)); }
-bool control_service(Handle service, std::uint32_t control) {
-  VELNOR_FORWARD(control_service(service, control));
-}
-bool delete_service(Handle service) { VELNOR_FORWARD(delete_service(service)); }
-void close_service_handle(Handle handle) { VELNOR_FORWARD(close_service_handle(handle)); }
-Handle open_device(const char* name, std::uint32_t access, std::uint32_t share_mode,
-                   std::uint32_t creation, std::uint32_t flags) {
-  VELNOR_FORWARD(open_device(name, access, share_mode, creation, flags));
-}
-void close_device(Handle device) { VELNOR_FORWARD(close_device(device)); }
-bool device_control(Handle device, std::uint32_t code, const void* in, std::uint32_t in_size,
-                    void* out, std::uint32_t out_size, std::uint32_t* returned) {
-  VELNOR_FORWARD(device_control(device, code, in, in_size, out, out_size, returned));
-}
-bool cancel_device_io(Handle device) { VELNOR_FORWARD(cancel_device_io(device)); }
-void sleep_ms(std::uint32_t milliseconds) { VELNOR_FORWARD(sleep_ms(milliseconds)); }
-std::uint64_t now_ms() { VELNOR_FORWARD(now_ms()); }
-
-#undef VELNOR_FORWARD
+bool ezusb_cancel(Handle device) { return backend().ezusb_cancel(device); }
+void sleep_ms(std::uint32_t milliseconds) { backend().sleep_ms(milliseconds); }
 
 // --- Exit list ---------------------------------------------------------------
 
@@ -83,6 +141,8 @@ bool at_unload(void (*function)()) {
 
 void run_unload_list() {
   while (unload_count > 0) unload_functions[--unload_count]();
+  // A backend never chosen has changed nothing.
+  if (const Backend* chosen = chosen_backend.load(std::memory_order_acquire)) chosen->release();
 }
 
 namespace {
@@ -106,7 +166,7 @@ Handle start_thread(void (*function)(void* argument), void* argument) {
   try {
     return reinterpret_cast<Handle>(new std::thread(function, argument));
   } catch (const std::system_error&) {
-    return kNoHandle;
+    return NO_HANDLE;
   }
 }
 
@@ -158,7 +218,7 @@ bool wait_event(Handle handle, std::uint32_t timeout_ms) {
   Event* event = event_of(handle);
   std::unique_lock<std::mutex> lock(event->mutex);
   auto is_set = [event] { return event->set; };
-  if (timeout_ms == kWaitForever) {
+  if (timeout_ms == WAIT_FOREVER) {
     event->changed.wait(lock, is_set);
   } else if (!event->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), is_set)) {
     return false;

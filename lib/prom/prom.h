@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "fpga/target.h"
+
 namespace velnor {
 
 // The PROM's 8-bit instructions.
@@ -19,7 +21,7 @@ constexpr std::uint32_t ISC_PROGRAM = 0xEA;
 constexpr std::uint32_t ISC_ERASE = 0xEC;
 
 // Callers address the PROM in blocks of this many bytes.
-constexpr std::int32_t kPromBlockBytes = 512;
+constexpr std::int32_t PROM_BLOCK_BYTES = 512;
 
 // What the library knows of each accepted part.
 struct PromPart {
@@ -31,26 +33,33 @@ struct PromPart {
 // The accepted part with this IDCODE, or null.
 const PromPart* prom_part(std::uint32_t idcode);
 
-// Gate, then selects the PROM: from the remembered index, or by scanning the
-// chain (after sensing target power) for the first accepted part whose
-// IDCODE reads back the same. A result word; 0 with the PROM selected.
-std::uint32_t check_prom();
+// Selects the PROM: from the remembered index, or by scanning the chain
+// (after sensing target power) for the first accepted part whose IDCODE
+// reads back the same. A result word; 0 with the PROM selected.
+std::uint32_t check_prom(Target& target);
 // The part check_prom selected.
-const PromPart& selected_prom();
+const PromPart& selected_prom(const Target& target);
 
-std::uint32_t read_prom_idcode(std::uint32_t* out);
+std::uint32_t read_prom_idcode(Target& target, std::uint32_t* out);
+// ISC_ENABLE with its six data bits, which both reading and writing use.
+std::uint32_t prom_isc_enable(Target& target);
 // Leaves ISC mode, waits for the PROM and resets the TAP.
-std::uint32_t prom_isc_disable();
-// The 16-bit address register value for a byte address, as the two bytes
-// scan_dr shifts least significant bit first.
-void prom_address_bytes(const PromPart& part, std::int32_t byte_address, std::uint8_t bytes[2]);
+std::uint32_t prom_isc_disable(Target& target);
+// ISC_ADDRESS_SHIFT with the 16-bit address register value, then two idle
+// clocks.
+std::uint32_t load_prom_address(Target& target, std::uint32_t value);
+// The address register value of a byte address: callers address the PROM in
+// 512-byte blocks, any offset within a block is dropped; the register counts
+// 32 units per page, and values at or past 64 Ki units wrap.
+std::uint32_t prom_address_value(const PromPart& part, std::int32_t byte_address);
 
 // The exports' work: each checks the PROM first and refuses (with
 // VELNOR_ERR_FORMAT) negative numbers, a null buffer and ranges past the
 // end of the part's memory.
-std::uint32_t prom_read(std::uint8_t* buffer, std::int32_t address, std::int32_t length);
-std::uint32_t prom_program_image(const std::uint8_t* data, std::int32_t address,
+std::uint32_t prom_read(Target& target, std::uint8_t* buffer, std::int32_t address,
+                        std::int32_t length);
+std::uint32_t prom_program_image(Target& target, const std::uint8_t* data, std::int32_t address,
                                  std::int32_t length);
-std::uint32_t prom_erase_all();
+std::uint32_t prom_erase_all(Target& target);
 
 }  // namespace velnor

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "core/library_state.h"
-#include "core/worker_slot.h"
+#include "api/session.h"
+#include "api/worker_slot.h"
 #include "velnor.h"
 
 namespace velnor::testing {
@@ -22,10 +22,10 @@ bench::Board& install_board(const std::string& description, bool traced) {
 }
 
 bench::Board& BenchTest::board_for(const std::string& description, bool traced) {
-  library.fpga_index = -1;
-  library.prom_index = -1;
-  library.open_channel = -1;
-  library.loaded_channel = -1;
+  session().target.fpga_index = -1;
+  session().target.prom_index = -1;
+  session().target.open_channel = -1;
+  session().target.loaded_channel = -1;
   return install_board(description, traced);
 }
 
@@ -33,30 +33,32 @@ namespace {
 std::vector<ShiftCall> shift_log;
 CableOps recorded_cable;
 
-std::int32_t recording_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t bit_count,
-                             int tms, int tms_last) {
+std::int32_t recording_shift(void* cable, const std::uint8_t* tdi, std::uint8_t* tdo,
+                             std::uint32_t bit_count, int tms, int tms_last) {
   ShiftCall call{bit_count, tms, tms_last, {}, tdo != nullptr, 0};
   if (tdi != nullptr) call.tdi.assign(tdi, tdi + (bit_count + 7) / 8);
   // The count word is the caller's, alive while the operation runs.
-  if (library.worker_state.load() == WORKER_RUNNING && library.operation.count != nullptr) {
-    call.count_word = *library.operation.count;
+  if (session().worker.state.load() == WORKER_RUNNING && session().worker.operation.count != nullptr) {
+    call.count_word = *session().worker.operation.count;
   }
   shift_log.push_back(std::move(call));
-  return recorded_cable.shift(tdi, tdo, bit_count, tms, tms_last);
+  return recorded_cable.shift(cable, tdi, tdo, bit_count, tms, tms_last);
 }
 }  // namespace
 
 std::vector<ShiftCall>& record_shifts() {
-  if (library.cable.shift != recording_shift) {
-    recorded_cable = library.cable;
-    library.cable.shift = recording_shift;
+  CableOps& ops = jtag().cable.ops;
+  if (ops.shift != recording_shift) {
+    recorded_cable = ops;
+    ops.shift = recording_shift;
   }
   shift_log.clear();
   return shift_log;
 }
 
 void stop_recording_shifts() {
-  if (library.cable.shift == recording_shift) library.cable.shift = recorded_cable.shift;
+  CableOps& ops = jtag().cable.ops;
+  if (ops.shift == recording_shift) ops.shift = recorded_cable.shift;
 }
 
 void BenchTest::open_parallel_cable() {
@@ -67,7 +69,7 @@ void BenchTest::open_parallel_cable() {
 void BenchTest::TearDown() {
   stop_recording_shifts();
   velnor_free();
-  worker_gate();  // collects a result left in the slot
+  worker_gate(session());  // collects a result left in the slot
   EXPECT_EQ(bench::active_board().violations(), std::vector<std::string>{});
 }
 

@@ -6,9 +6,14 @@
 #include <string>
 #include <string_view>
 
+#include "api/session.h"
 #include "bench/board.h"
 
 namespace velnor::testing {
+
+// The library's session, as the exports pass it down.
+inline Target& target() { return session().target; }
+inline Jtag& jtag() { return session().target.jtag; }
 
 // Installs a board built from description (see the README's format), with
 // the trace enabled unless asked not to (long jobs would fill memory), and

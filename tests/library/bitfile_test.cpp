@@ -1,10 +1,14 @@
-// Reading .bit headers: the fields as stored, and every way a header fails.
-#include "jtag/bitfile.h"
+// Reading .bit headers: the fields as stored, and every way a header fails;
+// and the no-sharing open that bitstream files get.
+#include "base/bitfile.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "temp_file.h"
 
 namespace velnor::testing {
@@ -30,6 +34,31 @@ void add_data(std::vector<std::uint8_t>& bytes, std::uint32_t length,
   bytes.insert(bytes.end(), data.begin(), data.end());
 }
 
+// The bytes as a source, and what the header reader left of them.
+struct MemorySource {
+  std::vector<std::uint8_t> bytes;
+  std::size_t position = 0;
+  ByteSource source() {
+    return {[](void* context, std::uint8_t* buffer, std::size_t count) {
+              auto* memory = static_cast<MemorySource*>(context);
+              const std::size_t n = std::min(count, memory->bytes.size() - memory->position);
+              std::memcpy(buffer, memory->bytes.data() + memory->position, n);
+              memory->position += n;
+              return n;
+            },
+            this};
+  }
+};
+
+bool parse(MemorySource& memory, BitFileHeader* header) {
+  return read_bitfile_header(memory.source(), header);
+}
+bool parses(const std::vector<std::uint8_t>& bytes) {
+  MemorySource memory{bytes};
+  BitFileHeader header;
+  return parse(memory, &header);
+}
+
 TEST(BitFile, ReadsTheFieldsThenHandsOutTheData) {
   std::vector<std::uint8_t> bytes = kPreamble;
   add_text(bytes, 'a', "top.ncd");
@@ -37,43 +66,35 @@ TEST(BitFile, ReadsTheFieldsThenHandsOutTheData) {
   add_text(bytes, 'c', "2007/06/18");
   add_text(bytes, 'd', "09:52:22");
   add_data(bytes, 0x00028C44, {0xFF, 0xFF, 0xAA});
-  TempFile temp(bytes);
-  BitFile* file = bitfile_open(temp.path());
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(file->length, 0x00028C44u);
-  EXPECT_STREQ(file->design_name, "top.ncd");
-  EXPECT_STREQ(file->part_name, "2s200fg256");
-  EXPECT_STREQ(file->date, "2007/06/18");
-  EXPECT_STREQ(file->time, "09:52:22");
-  EXPECT_EQ(file->preamble[12], 0x01);
-  std::uint8_t data[8] = {};
-  EXPECT_EQ(bitfile_read(file, data, sizeof data), 3u) << "reads past length are the caller's";
-  EXPECT_EQ(data[2], 0xAA);
-  EXPECT_EQ(bitfile_read(file, data, sizeof data), 0u);
-  bitfile_close(file);
+  MemorySource memory{bytes};
+  BitFileHeader header;
+  ASSERT_TRUE(parse(memory, &header));
+  EXPECT_EQ(header.length, 0x00028C44u);
+  EXPECT_STREQ(header.design_name, "top.ncd");
+  EXPECT_STREQ(header.part_name, "2s200fg256");
+  EXPECT_STREQ(header.date, "2007/06/18");
+  EXPECT_STREQ(header.time, "09:52:22");
+  EXPECT_EQ(memory.position, bytes.size() - 3) << "left at the first data byte";
 }
 
 TEST(BitFile, FieldsMayBeMissingRepeatedOrInAnyOrder) {
   std::vector<std::uint8_t> bytes = kPreamble;
   add_data(bytes, 4, {1, 2, 3, 4});
-  TempFile bare(bytes);
-  BitFile* file = bitfile_open(bare.path());
-  ASSERT_NE(file, nullptr);
-  EXPECT_STREQ(file->design_name, "");
-  EXPECT_STREQ(file->time, "");
-  bitfile_close(file);
+  MemorySource bare{bytes};
+  BitFileHeader header;
+  ASSERT_TRUE(parse(bare, &header));
+  EXPECT_STREQ(header.design_name, "");
+  EXPECT_STREQ(header.time, "");
 
   bytes = kPreamble;
   add_text(bytes, 'd', "first");
   add_text(bytes, 'b', "2s50tq144");
   add_text(bytes, 'd', "second");
   add_data(bytes, 0, {});
-  TempFile repeated(bytes);
-  file = bitfile_open(repeated.path());
-  ASSERT_NE(file, nullptr);
-  EXPECT_STREQ(file->time, "second");
-  EXPECT_STREQ(file->part_name, "2s50tq144");
-  bitfile_close(file);
+  MemorySource repeated{bytes};
+  ASSERT_TRUE(parse(repeated, &header));
+  EXPECT_STREQ(header.time, "second");
+  EXPECT_STREQ(header.part_name, "2s50tq144");
 }
 
 TEST(BitFile, LongTextIsCutAndTheRestSkipped) {
@@ -81,55 +102,46 @@ TEST(BitFile, LongTextIsCutAndTheRestSkipped) {
   add_text(bytes, 'a', std::string(100, 'x') + ";UserID=0xFFFFFFFF");
   add_text(bytes, 'b', "2s100tq144");
   add_data(bytes, 1, {0x5A});
-  TempFile temp(bytes);
-  BitFile* file = bitfile_open(temp.path());
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(std::string(file->design_name), std::string(63, 'x'));
-  EXPECT_STREQ(file->part_name, "2s100tq144");
-  std::uint8_t data = 0;
-  EXPECT_EQ(bitfile_read(file, &data, 1), 1u);
-  EXPECT_EQ(data, 0x5A);
-  bitfile_close(file);
+  MemorySource memory{bytes};
+  BitFileHeader header;
+  ASSERT_TRUE(parse(memory, &header));
+  EXPECT_EQ(std::string(header.design_name), std::string(63, 'x'));
+  EXPECT_STREQ(header.part_name, "2s100tq144");
+  EXPECT_EQ(memory.position, bytes.size() - 1);
 }
 
 TEST(BitFile, UnknownKeyIsReported) {
   std::vector<std::uint8_t> bytes = kPreamble;
   add_text(bytes, 'a', "x.ncd");
   bytes.push_back(0x66);
-  TempFile temp(bytes);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(bitfile_open(temp.path()), nullptr);
+  EXPECT_FALSE(parses(bytes));
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Unknown header ID 66 found\n");
 }
 
-TEST(BitFile, ShortOrMissingFilesFail) {
-  TempFile preamble_only(kPreamble);
-  EXPECT_EQ(bitfile_open(preamble_only.path()), nullptr);
-  TempFile short_preamble({0x00, 0x09, 0x0F});
-  EXPECT_EQ(bitfile_open(short_preamble.path()), nullptr);
+TEST(BitFile, ShortHeadersFail) {
+  EXPECT_FALSE(parses(kPreamble));
+  EXPECT_FALSE(parses({0x00, 0x09, 0x0F}));
   std::vector<std::uint8_t> bytes = kPreamble;
   add_text(bytes, 'a', "cut");
   bytes.resize(bytes.size() - 2);
-  TempFile cut_text(bytes);
-  EXPECT_EQ(bitfile_open(cut_text.path()), nullptr);
+  EXPECT_FALSE(parses(bytes));
   bytes = kPreamble;
   bytes.insert(bytes.end(), {'e', 0x00, 0x01});
-  TempFile cut_length(bytes);
-  EXPECT_EQ(bitfile_open(cut_length.path()), nullptr);
-  EXPECT_EQ(bitfile_open("/nonexistent/velnor.bit"), nullptr);
+  EXPECT_FALSE(parses(bytes));
 }
 
 TEST(BitFile, AnOpenFileIsNotSharedWithAnotherOpener) {
   std::vector<std::uint8_t> bytes = kPreamble;
   add_data(bytes, 0, {});
   TempFile temp(bytes);
-  BitFile* first = bitfile_open(temp.path());
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(bitfile_open(temp.path()), nullptr);
-  bitfile_close(first);
-  BitFile* again = bitfile_open(temp.path());
-  EXPECT_NE(again, nullptr);
-  if (again != nullptr) bitfile_close(again);
+  const platform::Handle first = platform::open_file_for_reading(temp.path());
+  ASSERT_NE(first, platform::NO_HANDLE);
+  EXPECT_EQ(platform::open_file_for_reading(temp.path()), platform::NO_HANDLE);
+  platform::close_file(first);
+  const platform::Handle again = platform::open_file_for_reading(temp.path());
+  EXPECT_NE(again, platform::NO_HANDLE);
+  if (again != platform::NO_HANDLE) platform::close_file(again);
 }
 
 }  // namespace

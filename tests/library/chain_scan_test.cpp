@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "bench_fixture.h"
-#include "core/library_state.h"
+#include "api/session.h"
 #include "jtag/tap.h"
 #include "velnor.h"
 
@@ -20,22 +20,22 @@ class ChainScanTest : public BenchTest {
   Board& scanned(const std::string& description, bool expect_identified = true) {
     Board& board = board_for(description);
     open_parallel_cable();
-    EXPECT_EQ(scan_chain(), expect_identified) << description;
+    EXPECT_EQ(scan_chain(jtag()), expect_identified) << description;
     return board;
   }
 };
 
 TEST_F(ChainScanTest, DefaultBoardHoldsThePromThenTheFpga) {
   Board& board = scanned("default");
-  ASSERT_EQ(device_count, 2);
-  EXPECT_STREQ(chain_devices[0].name, "xcf02s");
-  EXPECT_EQ(chain_devices[0].idcode, 0x05045093u);
-  EXPECT_EQ(chain_devices[0].ir_length, 8);
-  EXPECT_EQ(chain_devices[0].ir_capture, 0x01);
-  EXPECT_STREQ(chain_devices[1].name, "v200") << "the Virtex row of the shared code comes first";
-  EXPECT_EQ(chain_devices[1].idcode, 0x0061C093u);
-  EXPECT_EQ(chain_devices[1].ir_length, 5);
-  EXPECT_EQ(chain_devices[1].ir_capture, 0x19) << "DONE 0, INIT 1, PROGRAM 1, then 01";
+  ASSERT_EQ(jtag().device_count, 2);
+  EXPECT_STREQ(session().target.jtag.devices[0].name, "xcf02s");
+  EXPECT_EQ(session().target.jtag.devices[0].idcode, 0x05045093u);
+  EXPECT_EQ(session().target.jtag.devices[0].ir_length, 8);
+  EXPECT_EQ(session().target.jtag.devices[0].ir_capture, 0x01);
+  EXPECT_STREQ(session().target.jtag.devices[1].name, "v200") << "the Virtex row of the shared code comes first";
+  EXPECT_EQ(session().target.jtag.devices[1].idcode, 0x0061C093u);
+  EXPECT_EQ(session().target.jtag.devices[1].ir_length, 5);
+  EXPECT_EQ(session().target.jtag.devices[1].ir_capture, 0x19) << "DONE 0, INIT 1, PROGRAM 1, then 01";
   EXPECT_EQ(velnor_check_daisychain(), 1u);
   // 6+2+2 walk, 64 capture bits, 13 zeros and the one, 1+2+2 walk, 2 zeros
   // and the one, 1+6 reset, 1+2 walk, 64 IDCODE bits.
@@ -56,20 +56,20 @@ TEST_F(ChainScanTest, EverySpartanTwoAloneOnTheChain) {
   for (const auto& part : kParts) {
     SCOPED_TRACE(part.part);
     scanned(std::string("chain=") + part.part);
-    ASSERT_EQ(device_count, 1);
-    EXPECT_STREQ(chain_devices[0].name, part.name);
-    EXPECT_EQ(chain_devices[0].idcode, part.idcode) << "version nibble kept";
-    EXPECT_EQ(chain_devices[0].ir_length, 5);
-    EXPECT_EQ(select_device(0), part.idcode);
+    ASSERT_EQ(jtag().device_count, 1);
+    EXPECT_STREQ(session().target.jtag.devices[0].name, part.name);
+    EXPECT_EQ(session().target.jtag.devices[0].idcode, part.idcode) << "version nibble kept";
+    EXPECT_EQ(session().target.jtag.devices[0].ir_length, 5);
+    EXPECT_EQ(select_device(jtag(), 0), part.idcode);
     EXPECT_EQ(velnor_check_daisychain(), 0u);
   }
 }
 
 TEST_F(ChainScanTest, SharedCodesResolveToTheFirstFittingRow) {
   scanned("chain=other:0x21428093:6,other:0x00610099:5,other:0x0A1C093:5");
-  EXPECT_STREQ(chain_devices[0].name, "3s1000") << "never 3s1500";
-  EXPECT_STREQ(chain_devices[1].name, "v50");
-  EXPECT_STREQ(chain_devices[2].name, "v200");
+  EXPECT_STREQ(session().target.jtag.devices[0].name, "3s1000") << "never 3s1500";
+  EXPECT_STREQ(session().target.jtag.devices[1].name, "v50");
+  EXPECT_STREQ(session().target.jtag.devices[2].name, "v200");
   EXPECT_EQ(velnor_check_daisychain(), 0u) << "three devices";
 }
 
@@ -87,18 +87,18 @@ TEST_F(ChainScanTest, ChainsThatAreNotIdentified) {
   for (const auto& chain : kChains) {
     SCOPED_TRACE(chain.description);
     scanned(chain.description, false);
-    EXPECT_EQ(device_count, chain.count);
-    for (int i = chain.unnamed_from; i < device_count; ++i)
-      EXPECT_EQ(chain_devices[i].name, nullptr);
+    EXPECT_EQ(jtag().device_count, chain.count);
+    for (int i = chain.unnamed_from; i < jtag().device_count; ++i)
+      EXPECT_EQ(session().target.jtag.devices[i].name, nullptr);
   }
-  EXPECT_STREQ(chain_devices[0].name, "xcf02s");
-  EXPECT_EQ(chain_devices[1].idcode, 0u);
+  EXPECT_STREQ(session().target.jtag.devices[0].name, "xcf02s");
+  EXPECT_EQ(session().target.jtag.devices[1].idcode, 0u);
   scanned("chain=xcf02s,xc2s200;fault=open@1", false);  // a broken link inside the chain
 }
 
 TEST_F(ChainScanTest, TdoStuckLowIsBoundedAndFindsNoDevice) {
   Board& board = scanned("fault=tdo0", false);
-  EXPECT_EQ(device_count, 0);
+  EXPECT_EQ(jtag().device_count, 0);
   // Both counts stop after 64 clocks; nothing reads IDCODEs.
   EXPECT_EQ(board.trace().clock_count(), 6u + 2 + 2 + 64 + 64 + 1 + 2 + 2 + 64 + 1 + 6);
 }
@@ -107,32 +107,32 @@ TEST_F(ChainScanTest, MoreDevicesThanTheTableHoldsFailWithoutOverflow) {
   std::string chain = "chain=xc2s15";
   for (int i = 0; i < 8; ++i) chain += ",xc2s15";
   scanned(chain, false);
-  EXPECT_EQ(device_count, 9);
-  EXPECT_EQ(select_device(0), 0u) << "nothing to select on a failed, overfull chain";
+  EXPECT_EQ(jtag().device_count, 9);
+  EXPECT_EQ(select_device(jtag(), 0), 0u) << "nothing to select on a failed, overfull chain";
 }
 
 TEST_F(ChainScanTest, EightDevicesAreTheMost) {
   std::string chain = "chain=xcf04s";
   for (int i = 0; i < 7; ++i) chain += ",xc2s30";
   scanned(chain);
-  EXPECT_EQ(device_count, 8);
-  EXPECT_STREQ(chain_devices[7].name, "2s30");
+  EXPECT_EQ(jtag().device_count, 8);
+  EXPECT_STREQ(session().target.jtag.devices[7].name, "2s30");
 }
 
 TEST_F(ChainScanTest, SelectDeviceFillsThePositionForEveryIndex) {
   auto expect_position = [](const ChainPosition& expected) {
     SCOPED_TRACE(expected.index);
-    EXPECT_EQ(chain_position.index, expected.index);
-    EXPECT_EQ(chain_position.ir_lead, expected.ir_lead);
-    EXPECT_EQ(chain_position.ir_trail, expected.ir_trail);
-    EXPECT_EQ(chain_position.dr_lead, expected.dr_lead);
-    EXPECT_EQ(chain_position.dr_trail, expected.dr_trail);
-    EXPECT_EQ(chain_position.bypass_bits, expected.bypass_bits);
+    EXPECT_EQ(session().target.jtag.position.index, expected.index);
+    EXPECT_EQ(session().target.jtag.position.ir_lead, expected.ir_lead);
+    EXPECT_EQ(session().target.jtag.position.ir_trail, expected.ir_trail);
+    EXPECT_EQ(session().target.jtag.position.dr_lead, expected.dr_lead);
+    EXPECT_EQ(session().target.jtag.position.dr_trail, expected.dr_trail);
+    EXPECT_EQ(session().target.jtag.position.bypass_bits, expected.bypass_bits);
   };
   scanned("chain=xcf02s,xc2s50");
-  EXPECT_EQ(select_device(1), 0x00610093u);
+  EXPECT_EQ(select_device(jtag(), 1), 0x00610093u);
   expect_position({1, 8, 0, 1, 0, 0});
-  EXPECT_EQ(select_device(0), 0x05045093u);
+  EXPECT_EQ(select_device(jtag(), 0), 0x05045093u);
   expect_position({0, 0, 5, 0, 1, 1});
 
   scanned("chain=xc2s15,xcf01s,xc2s30,xcf04s");
@@ -140,12 +140,12 @@ TEST_F(ChainScanTest, SelectDeviceFillsThePositionForEveryIndex) {
                                         {1, 5, 13, 1, 2, 2},
                                         {2, 13, 8, 2, 1, 1},
                                         {3, 18, 0, 3, 0, 0}}) {
-    EXPECT_NE(select_device(expected.index), 0u);
+    EXPECT_NE(select_device(jtag(), expected.index), 0u);
     expect_position(expected);
   }
-  EXPECT_EQ(select_device(4), 0u) << "index equal to the count";
-  EXPECT_EQ(select_device(-1), 0u);
-  EXPECT_EQ(chain_position.index, 3) << "unchanged by a refused selection";
+  EXPECT_EQ(select_device(jtag(), 4), 0u) << "index equal to the count";
+  EXPECT_EQ(select_device(jtag(), -1), 0u);
+  EXPECT_EQ(session().target.jtag.position.index, 3) << "unchanged by a refused selection";
 }
 
 TEST_F(ChainScanTest, ScanExportChecksPowerFirstAndReportsTheCount) {

@@ -1,6 +1,6 @@
 // Configuring the FPGA from files and memory, inline and on the worker
 // thread, with devices on either side of it.
-#include "core/configuration.h"
+#include "fpga/configuration.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 
 #include "bench/bitstream.h"
 #include "bench_fixture.h"
-#include "core/fpga.h"
-#include "core/library_state.h"
+#include "fpga/fpga.h"
+#include "api/session.h"
 #include "jtag/tap.h"
 #include "temp_file.h"
 #include "velnor.h"
@@ -55,7 +55,7 @@ TEST_F(ConfigurationTest, FromAFileOnTheCallersThread) {
   EXPECT_EQ(velnor_config(file.path(), &count), VELNOR_OK);
   EXPECT_EQ(count, 0);
   EXPECT_EQ(status_word() & (STATUS_DONE | STATUS_CRC_ERROR), STATUS_DONE);
-  EXPECT_EQ(library.worker_state.load(), WORKER_IDLE);
+  EXPECT_EQ(session().worker.state.load(), WORKER_IDLE);
 }
 
 // From memory, without touching a file.
@@ -77,7 +77,7 @@ TEST_F(ConfigurationTest, EveryPartWithDevicesOnEitherSide) {
     std::int32_t count = static_cast<std::int32_t>(data.size());
     EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_OK);
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(chain_position.bypass_bits, board.u);
+    EXPECT_EQ(session().target.jtag.position.bypass_bits, board.u);
     EXPECT_EQ(status_word() & (STATUS_DONE | STATUS_CRC_ERROR), STATUS_DONE);
   }
 }
@@ -86,7 +86,7 @@ TEST_F(ConfigurationTest, OneDeviceOnTheTdiSideGets31BitsBeforeAndOneAfter) {
   opened("chain=xc2s50,xcf02s");
   std::vector<std::uint8_t> data = bitstream(Part::Xc2s50);
   std::int32_t count = static_cast<std::int32_t>(data.size());
-  ASSERT_EQ(check_target(), VELNOR_OK);
+  ASSERT_EQ(check_target(target()), VELNOR_OK);
   std::vector<ShiftCall>& calls = record_shifts();
   ASSERT_EQ(velnor_config(data.data(), &count), VELNOR_OK);
   std::size_t first_piece = 0;
@@ -108,7 +108,7 @@ TEST_F(ConfigurationTest, AnExactMultipleOfThePieceMarksOnlyTheFinalPieceLast) {
   opened("chain=xc2s50");
   std::vector<std::uint8_t> data(8192, 0xFF);
   std::int32_t count = 8192;
-  ASSERT_EQ(check_target(), VELNOR_OK);
+  ASSERT_EQ(check_target(target()), VELNOR_OK);
   std::vector<ShiftCall>& calls = record_shifts();
   EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_ERR_CRC);
   std::vector<const ShiftCall*> pieces;
@@ -148,7 +148,7 @@ TEST_F(ConfigurationTest, FailuresBeforeTheDataPhaseReturnDirectly) {
   opened("default");
   std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND);
   EXPECT_EQ(velnor_config("/nonexistent/design.bit", &count), VELNOR_ERR_FILE);
-  EXPECT_EQ(library.worker_state.load(), WORKER_IDLE);
+  EXPECT_EQ(session().worker.state.load(), WORKER_IDLE);
   EXPECT_EQ(velnor_config("design.bit", nullptr), VELNOR_ERR_FORMAT);
   std::int32_t zero = 0;
   EXPECT_EQ(velnor_config(nullptr, &zero), VELNOR_OK) << "a null source reports the slot";
@@ -224,7 +224,7 @@ TEST_F(ConfigurationTest, StartupClockAndModePins) {
 
 TEST_F(ConfigurationTest, ADeadChainIsAStatusReadError) {
   Board& board = opened("default");
-  ASSERT_EQ(check_target(), VELNOR_OK);
+  ASSERT_EQ(check_target(target()), VELNOR_OK);
   board.set_target_powered(false);
   std::vector<std::uint8_t> data = bitstream(Part::Xc2s200);
   std::int32_t count = static_cast<std::int32_t>(data.size());

@@ -1,12 +1,14 @@
 // Finding the FPGA, reading it, shutting it down: every result word the
 // target check can give, reached on a virtual board.
-#include "core/fpga.h"
+#include "fpga/fpga.h"
+
+#include "base/bit_order.h"
 
 #include <gtest/gtest.h>
 
 #include "bench/bitstream.h"
 #include "bench_fixture.h"
-#include "core/library_state.h"
+#include "api/session.h"
 #include "jtag/chain_scan.h"
 #include "jtag/tap.h"
 #include "velnor.h"
@@ -39,16 +41,16 @@ class FpgaTest : public BenchTest {
 
 TEST_F(FpgaTest, TheCheckSelectsTheFirstSupportedFpgaPastOtherParts) {
   opened("chain=xcf02s,xc2s50");
-  EXPECT_EQ(check_target(), VELNOR_OK);
-  EXPECT_EQ(library.fpga_index, 1);
-  EXPECT_EQ(chain_position.dr_lead, 1);
-  EXPECT_EQ(chain_position.bypass_bits, 0);
-  EXPECT_EQ(library.open_channel, 0);
+  EXPECT_EQ(check_target(target()), VELNOR_OK);
+  EXPECT_EQ(session().target.fpga_index, 1);
+  EXPECT_EQ(session().target.jtag.position.dr_lead, 1);
+  EXPECT_EQ(session().target.jtag.position.bypass_bits, 0);
+  EXPECT_EQ(session().target.open_channel, 0);
 
   opened("chain=xc2s30,xcf04s,xc2s200");
-  EXPECT_EQ(check_target(), VELNOR_OK);
-  EXPECT_EQ(library.fpga_index, 0);
-  EXPECT_EQ(chain_position.bypass_bits, 2);
+  EXPECT_EQ(check_target(target()), VELNOR_OK);
+  EXPECT_EQ(session().target.fpga_index, 0);
+  EXPECT_EQ(session().target.jtag.position.bypass_bits, 2);
 }
 
 TEST_F(FpgaTest, ChainsWithoutASupportedFpgaHaveNoTarget) {
@@ -56,8 +58,8 @@ TEST_F(FpgaTest, ChainsWithoutASupportedFpgaHaveNoTarget) {
        {"chain=xcf02s,xcf04s", "chain=", "chain=xcf02s,other:0x12345093:6", "fault=tdo0",
         "chain=other:0x21428093:6"}) {
     opened(description);
-    EXPECT_EQ(check_target(), VELNOR_ERR_NO_TARGET) << description;
-    EXPECT_EQ(library.fpga_index, -1) << description;
+    EXPECT_EQ(check_target(target()), VELNOR_ERR_NO_TARGET) << description;
+    EXPECT_EQ(session().target.fpga_index, -1) << description;
   }
 }
 
@@ -74,7 +76,7 @@ TEST_F(FpgaTest, PowerIsSensedOnlyWhileTheFpgaIsUnknown) {
   EXPECT_EQ(board.trace().clock_count(), 0u);
   board.set_target_powered(true);
   EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_OK);
-  EXPECT_EQ(library.fpga_index, 1);
+  EXPECT_EQ(session().target.fpga_index, 1);
 
   // Unplugged now: the remembered index skips both the sense and the scan,
   // and a dead chain reads all ones.
@@ -97,7 +99,7 @@ TEST_F(FpgaTest, TheRememberedIndexSurvivesClosingTheCable) {
   board.trace().clear();
   EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_OK);
   EXPECT_EQ(board.trace().clock_count(), 0u) << "reselected without a scan";
-  EXPECT_EQ(chain_position.index, 1);
+  EXPECT_EQ(session().target.jtag.position.index, 1);
 }
 
 TEST_F(FpgaTest, StatusOfAnUnconfiguredThenConfiguredThenShutDownFpga) {
@@ -126,13 +128,13 @@ TEST_F(FpgaTest, StatusOfAnUnconfiguredThenConfiguredThenShutDownFpga) {
     EXPECT_EQ(velnor_shutdown(), VELNOR_OK);
     ASSERT_EQ(velnor_get_status(nullptr, &status, nullptr), VELNOR_OK);
     EXPECT_EQ(status & STATUS_DONE, 0u);
-    EXPECT_EQ(library.loaded_channel, -1);
+    EXPECT_EQ(session().target.loaded_channel, -1);
   }
 }
 
 TEST_F(FpgaTest, ThreeNullPointersOnlyCheckTheTarget) {
   Board& board = opened("chain=xc2s200");
-  ASSERT_EQ(check_target(), VELNOR_OK);
+  ASSERT_EQ(check_target(target()), VELNOR_OK);
   board.trace().clear();
   EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_OK);
   EXPECT_EQ(board.trace().clock_count(), 0u);
@@ -140,13 +142,13 @@ TEST_F(FpgaTest, ThreeNullPointersOnlyCheckTheTarget) {
 
 TEST_F(FpgaTest, AlignmentPutsOneZeroWordAheadWhenDevicesSitOnTheTdiSide) {
   opened("chain=xc2s200,xcf02s");
-  ASSERT_EQ(check_target(), VELNOR_OK);
-  ASSERT_EQ(chain_position.bypass_bits, 1);
-  tap_reset(6);
-  shift_ir(CFG_IN, FPGA_IR_LENGTH);
+  ASSERT_EQ(check_target(target()), VELNOR_OK);
+  ASSERT_EQ(session().target.jtag.position.bypass_bits, 1);
+  tap_reset(jtag(), 6);
+  shift_ir(jtag(), CFG_IN, FPGA_IR_LENGTH);
   const std::uint8_t words[8] = {0x28, 0x00, 0xE0, 0x01, 0, 0, 0, 0};
   std::vector<ShiftCall>& calls = record_shifts();
-  write_cfg_in(words, 8);
+  write_cfg_in(target(), words, 8);
   ASSERT_EQ(calls.size(), 6u);
   EXPECT_EQ(calls[2].bit_count, 31u) << "(32 - u) zeros after entering Shift-DR";
   EXPECT_EQ(calls[3].bit_count, 64u);
@@ -157,17 +159,21 @@ TEST_F(FpgaTest, AlignmentPutsOneZeroWordAheadWhenDevicesSitOnTheTdiSide) {
 
 TEST_F(FpgaTest, BusyWhileAnOperationRuns) {
   opened("default");
-  library.worker_state.store(WORKER_RUNNING);
+  session().worker.state.store(WORKER_RUNNING);
   EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_BUSY);
   EXPECT_EQ(velnor_shutdown(), VELNOR_BUSY);
-  library.worker_state.store(WORKER_IDLE);
+  session().worker.state.store(WORKER_IDLE);
 }
 
-TEST(WordFromTdo, BitKIsTheKthBitReceived) {
+TEST(BitOrder, RegisterValuesGoLeastSignificantBitFirst) {
   const std::uint8_t received[4] = {0x80, 0x00, 0x00, 0x01};
-  EXPECT_EQ(word_from_tdo(received), 0x80000001u);
+  EXPECT_EQ(lsb_first_value(received, 0, 32), 0x80000001u);
   const std::uint8_t idcode[4] = {0xC9, 0x00, 0x86, 0x00};  // 0x00610093 as shifted out
-  EXPECT_EQ(word_from_tdo(idcode), 0x00610093u);
+  EXPECT_EQ(lsb_first_value(idcode, 0, 32), 0x00610093u);
+  std::uint8_t stream[2];
+  lsb_first_stream(0x0001, 16, stream);
+  EXPECT_EQ(stream[0], 0x80);
+  EXPECT_EQ(stream[1], 0x00);
 }
 
 }  // namespace

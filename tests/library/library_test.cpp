@@ -4,9 +4,10 @@
 #include <atomic>
 
 #include "bench_fixture.h"
-#include "cables/parallel_cable.h"
-#include "core/library_state.h"
-#include "core/worker_slot.h"
+#include "cables/parallel/parallel_cable.h"
+#include "cables/usb/usb_cable.h"
+#include "api/session.h"
+#include "api/worker_slot.h"
 #include "velnor.h"
 
 namespace velnor::testing {
@@ -24,7 +25,7 @@ TEST_F(LibraryTest, GatedCallsNeedAnOpenCable) {
   open_parallel_cable();
   EXPECT_EQ(velnor_scan_chain(nullptr), VELNOR_OK);
   velnor_free();
-  EXPECT_EQ(library.cable_open, 0);
+  EXPECT_EQ(session().cable_open, 0);
   EXPECT_EQ(velnor_scan_chain(nullptr), VELNOR_ERR_PROBE);
 }
 
@@ -34,8 +35,7 @@ TEST_F(LibraryTest, AutomaticSelectionFallsBackToThePrinterPort) {
   EXPECT_EQ(velnor_init(VELNOR_CABLE_AUTO), VELNOR_OK);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Setup EZ-USB Firmware\n\nCan't found EZ-USB\n");
-  EXPECT_EQ(library.cable_open, 1);
-  EXPECT_EQ(io_base, 0x378);
+  EXPECT_EQ(session().cable_open, 1);
   EXPECT_EQ(board.trace().port_writes(0x378).size(), 2u);
 
   board_for("lpt=;usb=");
@@ -43,7 +43,7 @@ TEST_F(LibraryTest, AutomaticSelectionFallsBackToThePrinterPort) {
   EXPECT_EQ(velnor_init(VELNOR_CABLE_AUTO), VELNOR_ERR_PROBE);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Setup EZ-USB Firmware\n\nCan't found EZ-USB\nNo Probe\n");
-  EXPECT_EQ(library.cable_open, 0);
+  EXPECT_EQ(session().cable_open, 0);
 }
 
 TEST_F(LibraryTest, FailedUsbOpenKeepsTheUsbSetInstalled) {
@@ -51,7 +51,7 @@ TEST_F(LibraryTest, FailedUsbOpenKeepsTheUsbSetInstalled) {
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(velnor_init(VELNOR_CABLE_USB), VELNOR_ERR_PROBE);
   ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(library.cable.max_bits(), 65536) << "the USB set stays installed";
+  EXPECT_EQ(jtag().cable.ops.open, USB_CABLE_OPS.open) << "the USB set stays installed";
   EXPECT_EQ(velnor_scan_chain(nullptr), VELNOR_ERR_PROBE);
 }
 
@@ -59,8 +59,8 @@ TEST_F(LibraryTest, UnknownCableKindClosesTheOpenCableAndKeepsItsOperations) {
   board_for("default");
   open_parallel_cable();
   EXPECT_EQ(velnor_init(0x00030000), VELNOR_ERR_DRIVER);
-  EXPECT_EQ(library.cable_open, 0);
-  EXPECT_EQ(library.cable.open, parallel_cable_ops.open);
+  EXPECT_EQ(session().cable_open, 0);
+  EXPECT_EQ(jtag().cable.ops.open, PARALLEL_CABLE_OPS.open);
   EXPECT_EQ(velnor_init(0xFFFF0000), VELNOR_ERR_DRIVER);
 }
 
@@ -68,24 +68,23 @@ TEST_F(LibraryTest, KindTwoWithUnitZeroOpensTheDefaultPort) {
   board_for("lpt=0x278,0x378");
   EXPECT_EQ(velnor_init(VELNOR_CABLE_PARALLEL | 0x278), VELNOR_OK);
   EXPECT_EQ(velnor_init(VELNOR_CABLE_PARALLEL), VELNOR_OK);
-  EXPECT_EQ(io_base, 0x378);
-  EXPECT_EQ(library.reverse_tdo, 1);
+  EXPECT_EQ(static_cast<ParallelCable*>(jtag().cable.state)->io_base, 0x378);
 }
 
 // An operation that runs until the test lets it finish.
 std::atomic<bool> release_operation{false};
 std::atomic<std::uint32_t> operation_result{0};
-void held_operation() {
-  mark_operation_running();
+std::uint32_t held_operation(Session& it) {
+  running_progress(it).mark_running();
   while (!release_operation.load()) {
   }
-  finish_operation(operation_result.load());
+  return operation_result.load();
 }
-void immediate_operation() { finish_operation(operation_result.load()); }
+std::uint32_t immediate_operation(Session&) { return operation_result.load(); }
 
 std::uint32_t wait_for_result() {
   std::uint32_t gate;
-  while ((gate = worker_gate()) == VELNOR_BUSY) {
+  while ((gate = worker_gate(session())) == VELNOR_BUSY) {
   }
   return gate;
 }
@@ -102,19 +101,19 @@ class WorkerSlotTest : public BenchTest {
 TEST_F(WorkerSlotTest, InlineOperationReturnsItsResultAtOnce) {
   operation_result = VELNOR_ERR_CRC;
   std::int32_t count = 10;
-  EXPECT_EQ(start_operation(WORKER_STARTING, &count, immediate_operation), VELNOR_ERR_CRC);
-  EXPECT_EQ(library.worker_state.load(), WORKER_IDLE);
+  EXPECT_EQ(start_operation(session(), WORKER_STARTING, &count, immediate_operation), VELNOR_ERR_CRC);
+  EXPECT_EQ(session().worker.state.load(), WORKER_IDLE);
   EXPECT_EQ(count, 10);
 }
 
 TEST_F(WorkerSlotTest, BackgroundFailureIsDeliveredOnceToTheNextGatedCall) {
   operation_result = VELNOR_ERR_FILE | VELNOR_ERR_CRC;
   std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND | 100);
-  EXPECT_EQ(start_operation(WORKER_REQUESTED, &count, held_operation), VELNOR_BUSY);
+  EXPECT_EQ(start_operation(session(), WORKER_REQUESTED, &count, held_operation), VELNOR_BUSY);
   EXPECT_EQ(count, 100) << "the background bit is cleared";
   EXPECT_EQ(velnor_scan_chain(nullptr), VELNOR_BUSY);
   release_operation = true;
-  while (library.worker_state.load() != WORKER_DONE) {
+  while (session().worker.state.load() != WORKER_DONE) {
   }
   Board& board = bench::active_board();
   board.trace().clear();
@@ -128,10 +127,10 @@ TEST_F(WorkerSlotTest, BackgroundSuccessLetsTheNextCallDoItsWork) {
   operation_result = VELNOR_OK;
   std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND);
   release_operation = true;
-  const std::uint32_t started = start_operation(WORKER_STARTING, &count, held_operation);
+  const std::uint32_t started = start_operation(session(), WORKER_STARTING, &count, held_operation);
   EXPECT_TRUE(started == VELNOR_BUSY || started == VELNOR_OK);
   if (started == VELNOR_BUSY) {
-    while (library.worker_state.load() != WORKER_DONE) {
+    while (session().worker.state.load() != WORKER_DONE) {
     }
   }
   bench::active_board().trace().clear();
@@ -142,7 +141,7 @@ TEST_F(WorkerSlotTest, BackgroundSuccessLetsTheNextCallDoItsWork) {
 TEST_F(WorkerSlotTest, FailureBeforeRunningStillEndsTheStartersWait) {
   operation_result = VELNOR_ERR_NO_TARGET;
   std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND);
-  const std::uint32_t started = start_operation(WORKER_REQUESTED, &count, immediate_operation);
+  const std::uint32_t started = start_operation(session(), WORKER_REQUESTED, &count, immediate_operation);
   EXPECT_EQ(started, VELNOR_ERR_NO_TARGET) << "the starter polls until the operation is done";
   EXPECT_EQ(wait_for_result(), VELNOR_OK);
 }

@@ -1,12 +1,14 @@
 // The parallel cable as the printer port sees it: exact register traffic.
-#include "cables/parallel_cable.h"
+#include "cables/parallel/parallel_cable.h"
+
+#include "base/bit_order.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "bench_fixture.h"
-#include "core/library_state.h"
+#include "api/session.h"
 #include "velnor.h"
 
 namespace velnor::testing {
@@ -35,7 +37,7 @@ TEST_F(ParallelCableTest, DetectionFailsWithoutTheCable) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(velnor_init(VELNOR_CABLE_PARALLEL), VELNOR_ERR_PROBE) << description;
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "No Probe\n") << description;
-    EXPECT_EQ(library.cable_open, 0);
+    EXPECT_EQ(session().cable_open, 0);
   }
 }
 
@@ -46,17 +48,6 @@ TEST_F(ParallelCableTest, WithoutPortIoTheCableIsNotTouched) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Can't access GIVEIO system\n");
   EXPECT_TRUE(board.trace().port_writes(0x378).empty());
   EXPECT_TRUE(board.trace().port_reads(0x379).empty());
-}
-
-TEST_F(ParallelCableTest, DescriptionNamesTheBaseInUse) {
-  board_for("lpt=0x378,0x278");
-  char description[kCableDescriptionSize];
-  ASSERT_EQ(parallel_cable_ops.open(0, 115200, description), 0);
-  EXPECT_STREQ(description, "Xilinx Parallel ISP Cable (JTAG),IO Base=0378");
-  ASSERT_EQ(parallel_cable_ops.open(0x278, 115200, description), 0);
-  EXPECT_STREQ(description, "Xilinx Parallel ISP Cable (JTAG),IO Base=0278");
-  EXPECT_EQ(io_base, 0x278);
-  EXPECT_EQ(parallel_cable_ops.max_bits(), 65536);
 }
 
 TEST_F(ParallelCableTest, ASecondPortIsReachedAtItsOwnBase) {
@@ -70,7 +61,7 @@ TEST_F(ParallelCableTest, ThreeCycleShiftWritesTheExactDataValues) {
   Board& board = board_for("default");
   open_parallel_cable();
   const std::uint8_t tdi = 0xA0;
-  library.cable.shift(&tdi, nullptr, 3, 0, 1);
+  jtag().cable.shift(&tdi, nullptr, 3, 0, 1);
   EXPECT_EQ(board.trace().port_writes(0x378),
             (std::vector<std::uint8_t>{0x11, 0x13, 0x10, 0x12, 0x15, 0x17}));
   EXPECT_TRUE(board.trace().port_reads(0x379).empty()) << "no TDO buffer, no status reads";
@@ -81,22 +72,22 @@ TEST_F(ParallelCableTest, ThreeCycleShiftWritesTheExactDataValues) {
 TEST_F(ParallelCableTest, OneCycleUsesTheLastTmsAndZeroCyclesTouchNothing) {
   Board& board = board_for("default");
   open_parallel_cable();
-  library.cable.shift(nullptr, nullptr, 1, 0, 1);
+  jtag().cable.shift(nullptr, nullptr, 1, 0, 1);
   EXPECT_EQ(board.trace().port_writes(0x378), (std::vector<std::uint8_t>{0x14, 0x16}));
   board.trace().clear();
   std::uint8_t tdo = 0x5A;
-  library.cable.shift(nullptr, &tdo, 0, 1, 1);
+  jtag().cable.shift(nullptr, &tdo, 0, 1, 1);
   EXPECT_TRUE(board.trace().entries().empty());
   EXPECT_EQ(tdo, 0x5A);
 }
 
-TEST_F(ParallelCableTest, TdoIsReadBetweenTheEdgesAndStoredLeastSignificantFirst) {
+TEST_F(ParallelCableTest, TdoIsReadBetweenTheEdgesAndStoredInStreamOrder) {
   Board& board = board_for("fault=tdo1");
   open_parallel_cable();
   std::uint8_t tdo[2] = {0, 0xFF};
-  library.cable.shift(nullptr, tdo, 10, 1, 1);
+  jtag().cable.shift(nullptr, tdo, 10, 1, 1);
   EXPECT_EQ(tdo[0], 0xFF);
-  EXPECT_EQ(tdo[1], 0x03) << "bits no cycle reached read 0";
+  EXPECT_EQ(tdo[1], 0xC0) << "bits no cycle reached read 0";
   std::vector<bench::TraceEntry> entries;
   for (const bench::TraceEntry& entry : board.trace().entries()) {
     if (entry.kind != bench::TraceEntry::Kind::Clock) entries.push_back(entry);
@@ -112,32 +103,29 @@ TEST_F(ParallelCableTest, TdoIsReadBetweenTheEdgesAndStoredLeastSignificantFirst
 }
 
 // After Test-Logic-Reset every device has its IDCODE register selected: the
-// 32 bits arrive least significant first, so the cable's bytes are the code
-// in little-endian order, while the TDI buffer goes out most significant
-// bit first.
+// 32 bits arrive least significant first, in stream order like TDI.
 TEST_F(ParallelCableTest, BitOrdersFacingTheCable) {
   Board& board = board_for("chain=xc2s50/v3");
   open_parallel_cable();
-  library.cable.shift(nullptr, nullptr, 6, 1, 0);  // Run-Test/Idle
-  library.cable.shift(nullptr, nullptr, 1, 1, 1);  // Select-DR-Scan
-  library.cable.shift(nullptr, nullptr, 2, 0, 0);  // Capture-DR, Shift-DR
+  jtag().cable.shift(nullptr, nullptr, 6, 1, 0);  // Run-Test/Idle
+  jtag().cable.shift(nullptr, nullptr, 1, 1, 1);  // Select-DR-Scan
+  jtag().cable.shift(nullptr, nullptr, 2, 0, 0);  // Capture-DR, Shift-DR
   board.trace().clear();
   const std::uint8_t tdi[4] = {0xC5, 0x00, 0xFF, 0x01};
   std::uint8_t tdo[4];
-  library.cable.shift(tdi, tdo, 32, 0, 0);
+  jtag().cable.shift(tdi, tdo, 32, 0, 0);
   EXPECT_EQ(board.trace().tdi_bits(), "11000101000000001111111100000001");
-  std::uint32_t read = 0;
-  std::memcpy(&read, tdo, 4);
-  EXPECT_EQ(read, 0x30610093u);
+  EXPECT_EQ(lsb_first_value(tdo, 0, 32), 0x30610093u);
+  EXPECT_EQ(tdo[0], 0xC9) << "the first bit received is bit 7 of byte 0";
 }
 
 TEST_F(ParallelCableTest, TargetPowerFollowsTheSenseLine) {
   board_for("default");
   open_parallel_cable();
-  EXPECT_EQ(library.cable.target_power(), 1);
+  EXPECT_EQ(jtag().cable.target_power(), 1);
   board_for("power=off");
   open_parallel_cable();
-  EXPECT_EQ(library.cable.target_power(), 0);
+  EXPECT_EQ(jtag().cable.target_power(), 0);
 }
 
 TEST_F(ParallelCableTest, LongShiftsClockEveryCycle) {
@@ -145,7 +133,7 @@ TEST_F(ParallelCableTest, LongShiftsClockEveryCycle) {
   open_parallel_cable();
   board.trace().enable(false);
   const std::uint64_t before = board.chain().cycle_count();
-  library.cable.shift(nullptr, nullptr, 100000, 1, 1);
+  jtag().cable.shift(nullptr, nullptr, 100000, 1, 1);
   EXPECT_EQ(board.chain().cycle_count() - before, 100000u);
 }
 

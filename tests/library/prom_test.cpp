@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "bench_fixture.h"
-#include "core/library_state.h"
+#include "api/session.h"
 #include "jtag/chain_scan.h"
 #include "jtag/tap.h"
 #include "velnor.h"
@@ -50,11 +50,11 @@ std::size_t scans(const std::vector<ShiftCall>& calls) {
 
 TEST_F(PromTest, TheCheckFindsThePromAndThenReselectsIt) {
   Board& board = opened("chain=xcf02s,xc2s200");
-  EXPECT_EQ(check_prom(), VELNOR_OK);
-  EXPECT_EQ(library.prom_index, 0);
-  EXPECT_EQ(chain_position.ir_trail, 5);
+  EXPECT_EQ(check_prom(target()), VELNOR_OK);
+  EXPECT_EQ(session().target.prom_index, 0);
+  EXPECT_EQ(session().target.jtag.position.ir_trail, 5);
   board.trace().clear();
-  EXPECT_EQ(check_prom(), VELNOR_OK);
+  EXPECT_EQ(check_prom(target()), VELNOR_OK);
   EXPECT_EQ(board.trace().clock_count(), 0u);
 }
 
@@ -62,8 +62,8 @@ TEST_F(PromTest, PartsTheCheckRefuses) {
   for (const char* description : {"chain=xcf04s/v1,xc2s200", "chain=other:0x05057093:16,xc2s200",
                                   "chain=xc2s200", "chain=xc2s50,xcf02s/vd"}) {
     opened(description);
-    EXPECT_EQ(check_prom(), VELNOR_ERR_NO_TARGET) << description;
-    EXPECT_EQ(library.prom_index, -1);
+    EXPECT_EQ(check_prom(target()), VELNOR_ERR_NO_TARGET) << description;
+    EXPECT_EQ(session().target.prom_index, -1);
   }
   Board& board = opened("chain=xcf02s,xc2s200;power=off");
   std::uint8_t byte = 0;
@@ -81,34 +81,31 @@ TEST_F(PromTest, FpgaAndPromChecksRescanAtEachSwitch) {
   EXPECT_EQ(scans(calls), 1u);
   ASSERT_EQ(velnor_cfgrom_read(&byte, 0, 0), VELNOR_OK);
   EXPECT_EQ(scans(calls), 2u);
-  EXPECT_EQ(library.fpga_index, -1);
+  EXPECT_EQ(session().target.fpga_index, -1);
   ASSERT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_OK);
   EXPECT_EQ(scans(calls), 3u);
-  EXPECT_EQ(library.prom_index, -1);
+  EXPECT_EQ(session().target.prom_index, -1);
   ASSERT_EQ(velnor_cfgrom_read(&byte, 0, 1), VELNOR_OK);
   EXPECT_EQ(scans(calls), 4u);
 }
 
-TEST(PromAddress, LeastSignificantBitFirstInUnitsOfThePage) {
+TEST(PromAddress, CountsThirtyTwoUnitsPerPage) {
   const struct {
     std::uint32_t idcode;
-    std::uint32_t address;
-    std::uint8_t expected[2];
-  } kCases[] = {{0x05045093, 4096, {0x00, 0x80}},   // value 256
-                {0x05045093, 600, {0x04, 0x00}},    // block 1: value 32
-                {0x05044093, 4096, {0x00, 0x40}}};  // XCF01S, 2048-bit pages: value 512
+    std::int32_t address;
+    std::uint32_t expected;
+  } kCases[] = {{0x05045093, 4096, 256},
+                {0x05045093, 600, 32},    // block 1
+                {0x05044093, 4096, 512}};  // XCF01S, 2048-bit pages
   for (const auto& c : kCases) {
-    std::uint8_t bytes[2];
-    prom_address_bytes(*prom_part(c.idcode), c.address, bytes);
-    EXPECT_EQ(bytes[0], c.expected[0]) << c.address;
-    EXPECT_EQ(bytes[1], c.expected[1]) << c.address;
+    EXPECT_EQ(prom_address_value(*prom_part(c.idcode), c.address), c.expected) << c.address;
   }
   EXPECT_EQ(prom_part(0x15046093), nullptr);
 }
 
 TEST_F(PromTest, ReadsLoadAnAddressPer1024Bytes) {
   opened("chain=xcf02s,xc2s200");
-  ASSERT_EQ(check_prom(), VELNOR_OK);
+  ASSERT_EQ(check_prom(target()), VELNOR_OK);
   std::vector<ShiftCall>& calls = record_shifts();
   std::vector<std::uint8_t> bytes(1500);
   ASSERT_EQ(velnor_cfgrom_read(bytes.data(), 0, 1500), VELNOR_OK);
@@ -128,7 +125,7 @@ TEST_F(PromTest, ReadsLoadAnAddressPer1024Bytes) {
 
 TEST_F(PromTest, ProgrammingShiftsWholeBlocksAndEraseWaits) {
   Board& board = opened("chain=xcf02s,xc2s200");
-  ASSERT_EQ(check_prom(), VELNOR_OK);
+  ASSERT_EQ(check_prom(target()), VELNOR_OK);
   std::vector<ShiftCall>& calls = record_shifts();
   const std::vector<std::uint8_t> image = pattern(1024, 1);
   const std::uint64_t start_ms = board.clock().now_ms();
@@ -160,7 +157,7 @@ TEST_F(PromTest, ProgrammingShiftsWholeBlocksAndEraseWaits) {
 TEST_F(PromTest, RangesOutsideTheInterfaceAreRefusedUntouched) {
   Board& board = opened("chain=xcf01s,xc2s200");
   std::uint8_t byte = 0;
-  ASSERT_EQ(check_prom(), VELNOR_OK);
+  ASSERT_EQ(check_prom(target()), VELNOR_OK);
   board.trace().clear();
   EXPECT_EQ(velnor_cfgrom_read(&byte, 0xFFFFFE00u, 1), VELNOR_ERR_FORMAT);
   EXPECT_EQ(velnor_cfgrom_read(&byte, 0, 0x80000000u), VELNOR_ERR_FORMAT);

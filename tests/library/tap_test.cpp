@@ -2,10 +2,12 @@
 // afterwards.
 #include "jtag/tap.h"
 
+#include "base/bit_order.h"
+
 #include <gtest/gtest.h>
 
 #include "bench_fixture.h"
-#include "core/library_state.h"
+#include "api/session.h"
 #include "jtag/chain_scan.h"
 #include "velnor.h"
 
@@ -18,7 +20,7 @@ using bench::TapState;
 void walk(const std::string& tms) {
   for (char level : tms) {
     const int bit = level == '1';
-    library.cable.shift(nullptr, nullptr, 1, bit, bit);
+    session().target.jtag.cable.shift(nullptr, nullptr, 1, bit, bit);
   }
 }
 
@@ -36,9 +38,9 @@ class TapTest : public BenchTest {
   Board& three_device_chain() {
     Board& board = board_for("chain=xcf02s,xc2s50/v2,xcf01s");
     open_parallel_cable();
-    EXPECT_TRUE(scan_chain());
-    EXPECT_EQ(select_device(1), 0x20610093u);
-    tap_reset(6);
+    EXPECT_TRUE(scan_chain(jtag()));
+    EXPECT_EQ(select_device(jtag(), 1), 0x20610093u);
+    tap_reset(jtag(), 6);
     board.trace().clear();
     return board;
   }
@@ -64,39 +66,39 @@ TEST_F(TapTest, ResetReachesRunTestIdleFromEveryState) {
     walk("11111");
     walk(path.path);
     ASSERT_EQ(board.chain().device(0).state(), path.state) << path.path;
-    EXPECT_EQ(tap_reset(6), 0u);
+    EXPECT_EQ(tap_reset(jtag(), 6), 0u);
     EXPECT_EQ(board.chain().device(0).state(), TapState::RunTestIdle) << path.path;
     EXPECT_EQ(board.chain().device(1).state(), TapState::RunTestIdle) << path.path;
   }
   board.trace().clear();
-  tap_reset(1);
+  tap_reset(jtag(), 1);
   EXPECT_EQ(board.trace().tms_bits(), "0");
 }
 
 TEST_F(TapTest, InstructionGoesLeastSignificantBitFirstThenUpdate) {
   Board& board = board_for("chain=xc2s100");
   open_parallel_cable();
-  ASSERT_TRUE(scan_chain());
-  select_device(0);
-  tap_reset(6);
+  ASSERT_TRUE(scan_chain(jtag()));
+  select_device(jtag(), 0);
+  tap_reset(jtag(), 6);
   board.trace().clear();
-  EXPECT_EQ(shift_ir(5, 5), 0u);
+  EXPECT_EQ(shift_ir(jtag(), 5, 5), 0u);
   EXPECT_EQ(board.trace().tms_bits(), bits("11 00 00001 1"));
   EXPECT_EQ(board.trace().tdi_bits(), bits("00 00 10100 0"));
   EXPECT_EQ(board.chain().device(0).state(), TapState::UpdateIr);
-  tap_idle(1);  // the instruction takes effect on the falling edge in Update-IR
+  tap_idle(jtag(), 1);  // the instruction takes effect on the falling edge in Update-IR
   EXPECT_EQ(board.chain().device(0).instruction(), 5u);
 }
 
 TEST_F(TapTest, InstructionIsPaddedWithBypassOnesOnBothSides) {
   Board& board = board_for("chain=xcf02s,xcf01s,other:0x0A001093:6");
   open_parallel_cable();
-  tap_reset(6);
-  chain_position = ChainPosition{1, 8, 6, 1, 1, 1};
+  tap_reset(jtag(), 6);
+  session().target.jtag.position = ChainPosition{1, 8, 6, 1, 1, 1};
   board.trace().clear();
-  shift_ir(0xE8, 8);
+  shift_ir(jtag(), 0xE8, 8);
   EXPECT_EQ(board.trace().tdi_bits().substr(4, 22), bits("11111111 00010111 111111"));
-  tap_idle(1);
+  tap_idle(jtag(), 1);
   EXPECT_EQ(board.chain().device(0).instruction(), 0xFFu);
   EXPECT_EQ(board.chain().device(1).instruction(), 0xE8u);
   EXPECT_EQ(board.chain().device(2).instruction(), 0x3Fu);
@@ -105,29 +107,29 @@ TEST_F(TapTest, InstructionIsPaddedWithBypassOnesOnBothSides) {
 TEST_F(TapTest, InstructionBitsAboveTheEighthLoadZero) {
   Board& board = board_for("chain=other:0x0A001093:10");
   open_parallel_cable();
-  tap_reset(6);
-  chain_position = ChainPosition{};
-  shift_ir(0x3FF, 10);
-  tap_idle(1);
+  tap_reset(jtag(), 6);
+  session().target.jtag.position = ChainPosition{};
+  shift_ir(jtag(), 0x3FF, 10);
+  tap_idle(jtag(), 1);
   EXPECT_EQ(board.chain().device(0).instruction(), 0x0FFu);
 }
 
 TEST_F(TapTest, InstructionScanLongerThanTheBufferIsRefused) {
   Board& board = board_for("default");
   open_parallel_cable();
-  chain_position = ChainPosition{1, 60, 0, 1, 0, 0};
+  session().target.jtag.position = ChainPosition{1, 60, 0, 1, 0, 0};
   board.trace().clear();
-  EXPECT_EQ(shift_ir(9, 5), VELNOR_ERR_JTAG);
+  EXPECT_EQ(shift_ir(jtag(), 9, 5), VELNOR_ERR_JTAG);
   EXPECT_EQ(board.trace().clock_count(), 0u);
 }
 
 TEST_F(TapTest, ReadThroughBypassesReturnsTheSelectedDevicesBitsFirstInBitSeven) {
   Board& board = three_device_chain();
-  shift_ir(0x09, 5);  // IDCODE
+  shift_ir(jtag(), 0x09, 5);  // IDCODE
   EXPECT_EQ(board.trace().tms_bits(), "1100" + std::string(20, '0') + "11");
   board.trace().clear();
   std::uint8_t idcode[4];
-  EXPECT_EQ(scan_dr(nullptr, idcode, 32), 0u);
+  EXPECT_EQ(scan_dr(jtag(), nullptr, idcode, 32), 0u);
   EXPECT_EQ(lsb_first(bits_of(idcode, 32)), 0x20610093u);
   EXPECT_EQ(board.trace().tms_bits(), "1000" + std::string(31, '0') + "11");
   EXPECT_EQ(board.chain().device(1).state(), TapState::UpdateDr);
@@ -135,9 +137,9 @@ TEST_F(TapTest, ReadThroughBypassesReturnsTheSelectedDevicesBitsFirstInBitSeven)
 
 TEST_F(TapTest, TwelveBitReadLeavesTheUnusedLowBitsClear) {
   three_device_chain();
-  shift_ir(0x09, 5);
+  shift_ir(jtag(), 0x09, 5);
   std::uint8_t bytes[2] = {0xFF, 0xFF};
-  scan_dr(nullptr, bytes, 12);
+  scan_dr(jtag(), nullptr, bytes, 12);
   EXPECT_EQ(bits_of(bytes, 16), bits("110010010000 0000")) << "0x093 least significant bit first";
 }
 
@@ -146,11 +148,11 @@ TEST_F(TapTest, TwelveBitReadLeavesTheUnusedLowBitsClear) {
 // device's capture (0); the data written appear after the three registers.
 TEST_F(TapTest, SkipAndPadAlignTheScanOnTheSelectedDevice) {
   Board& board = three_device_chain();
-  shift_ir(0x1F, 5);
+  shift_ir(jtag(), 0x1F, 5);
   board.trace().clear();
   const std::uint8_t tdi = 0xB4;
   std::uint8_t tdo = 0;
-  scan_dr(&tdi, &tdo, 8);
+  scan_dr(jtag(), &tdi, &tdo, 8);
   EXPECT_EQ(bits_of(&tdo, 8), "00010110");
   EXPECT_EQ(board.trace().tms_bits(), bits("100 0 00000000 1 1"));
   EXPECT_EQ(board.trace().tdi_bits().substr(4, 9), bits("10110100 0"));
@@ -174,28 +176,28 @@ TEST_F(TapTest, FlagsAddClocksOnlyWhereTheyApply) {
       {DR_ENTER | DR_PAD, &data, nullptr, "100 0000"},     // pad needs exit
   };
   for (const auto& scan : kCases) {
-    tap_reset(6);
-    if ((scan.flags & DR_ENTER) == 0) shift_dr(nullptr, nullptr, 0, DR_ENTER);
+    tap_reset(jtag(), 6);
+    if ((scan.flags & DR_ENTER) == 0) shift_dr(jtag(), nullptr, nullptr, 0, DR_ENTER);
     board.trace().clear();
-    shift_dr(scan.tdi, scan.tdo, 4, scan.flags);
+    shift_dr(jtag(), scan.tdi, scan.tdo, 4, scan.flags);
     EXPECT_EQ(board.trace().tms_bits(), bits(scan.tms)) << "flags " << scan.flags;
   }
 }
 
 TEST_F(TapTest, EmptyScanWalksIntoShiftDrAndStays) {
   Board& board = three_device_chain();
-  shift_dr(nullptr, nullptr, 0, DR_ENTER | DR_EXIT);
+  shift_dr(jtag(), nullptr, nullptr, 0, DR_ENTER | DR_EXIT);
   EXPECT_EQ(board.trace().tms_bits(), "100");
   for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(board.chain().device(i).state(), TapState::ShiftDr);
 }
 
 TEST_F(TapTest, PiecesOfOneLongScanStayInShiftDr) {
   Board& board = three_device_chain();
-  shift_ir(0x09, 5);
+  shift_ir(jtag(), 0x09, 5);
   std::uint8_t first[2], second[2];
-  shift_dr(nullptr, first, 16, DR_ENTER | DR_SKIP);
+  shift_dr(jtag(), nullptr, first, 16, DR_ENTER | DR_SKIP);
   EXPECT_EQ(board.chain().device(1).state(), TapState::ShiftDr);
-  shift_dr(nullptr, second, 16, DR_EXIT);
+  shift_dr(jtag(), nullptr, second, 16, DR_EXIT);
   EXPECT_EQ(lsb_first(bits_of(first, 16) + bits_of(second, 16)), 0x20610093u);
 }
 

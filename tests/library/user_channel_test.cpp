@@ -1,7 +1,7 @@
 // The user channels and the memory-access protocol against the bench's
 // designs: exact clocks where the framing matters, and the bytes that come
 // back.
-#include "core/user_channel.h"
+#include "fpga/user_channel.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "bench/bitstream.h"
 #include "bench/spartan2.h"
 #include "bench_fixture.h"
-#include "core/library_state.h"
+#include "api/session.h"
 #include "velnor.h"
 
 namespace velnor::testing {
@@ -76,7 +76,7 @@ TEST_F(UserChannelTest, OneByteOnALoneFpgaLeavesTheScanOpen) {
   board.trace().clear();
   EXPECT_EQ(velnor_spi_xfer(0, nullptr, nullptr, nullptr), VELNOR_OK);
   EXPECT_EQ(board.trace().tms_bits(), bits("111110 0"));
-  EXPECT_EQ(library.open_channel, 0);
+  EXPECT_EQ(session().target.open_channel, 0);
 }
 
 TEST_F(UserChannelTest, AStatusReadBetweenTransfersEndsTheFrame) {
@@ -147,7 +147,7 @@ TEST_F(UserChannelTest, ZeroBytesOpenTheChannelWithItsStartBit) {
   EXPECT_EQ(velnor_spi_xfer(1, nullptr, nullptr, &count), VELNOR_OK);
   const std::string tdi = board.trace().tdi_bits();
   EXPECT_EQ(tdi.back(), '1');
-  EXPECT_EQ(library.open_channel, 1);
+  EXPECT_EQ(session().target.open_channel, 1);
   std::vector<std::uint8_t> received;
   EXPECT_EQ(transfer(1, {0x42}, &received), VELNOR_OK);
   EXPECT_EQ(received[0], 0xA5) << "the frame the empty transfer opened goes on";
@@ -174,7 +174,7 @@ TEST_F(UserChannelTest, FreeWaitsForARunningTransfer) {
   velnor_spi_xfer(1, sent.data(), received.data(), &count);
   EXPECT_EQ(velnor_free(), 0u);
   EXPECT_EQ(count, 0) << "the transfer ran to its end before the cable closed";
-  EXPECT_EQ(library.worker_state.load(), WORKER_DONE);
+  EXPECT_EQ(session().worker.state.load(), WORKER_DONE);
   EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_OK) << "its result, once";
   EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_ERR_PROBE);
   EXPECT_EQ(received, looped(sent, 0xA5));
@@ -182,11 +182,11 @@ TEST_F(UserChannelTest, FreeWaitsForARunningTransfer) {
 
 TEST_F(UserChannelTest, TransfersNeedAnOpenCableAndAFreeSlot) {
   configured("chain=xc2s15;design=loopback");
-  library.worker_state.store(WORKER_RUNNING);
+  session().worker.state.store(WORKER_RUNNING);
   std::int32_t count = 1;
   const std::uint8_t byte = 0;
   EXPECT_EQ(velnor_spi_xfer(1, &byte, nullptr, &count), VELNOR_BUSY);
-  library.worker_state.store(WORKER_IDLE);
+  session().worker.state.store(WORKER_IDLE);
   velnor_free();
   EXPECT_EQ(velnor_spi_xfer(1, &byte, nullptr, &count), VELNOR_ERR_PROBE);
   std::uint8_t buffer[4] = {};

@@ -1,5 +1,5 @@
 // The Linux backend's choice of device node and its failure messages.
-#include "platform/ppdev_ports.h"
+#include "platform/linux/ppdev_ports.h"
 
 #include <gtest/gtest.h>
 

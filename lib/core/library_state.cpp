@@ -1,7 +1,0 @@
-#include "core/library_state.h"
-
-namespace velnor {
-
-LibraryState library;
-
-}  // namespace velnor

@@ -1,0 +1,38 @@
+// What the JTAG layer works on: the open cable and the chain behind it as
+// the last scan found it, with the one device selected for the primitives.
+#pragma once
+
+#include <cstdint>
+
+#include "cables/cable.h"
+
+namespace velnor {
+
+struct ChainDevice {
+  const char* name;         // row name of the device table, null when not identified
+  std::uint32_t idcode;     // as read, version nibble included
+  std::int32_t ir_length;   // from the matching row
+  std::uint8_t ir_capture;  // low 8 bits of what the instruction register captured
+};
+
+// The chain holds at most this many devices.
+constexpr std::int32_t CHAIN_CAPACITY = 8;
+
+// Where the selected device sits; devices count from 0 at the TDO end.
+struct ChainPosition {
+  std::int32_t index;
+  std::int32_t ir_lead;      // IR bits between the device and TDO: shifted before the instruction
+  std::int32_t ir_trail;     // IR bits between TDI and the device: shifted after it
+  std::int32_t dr_lead;      // BYPASS bits between the device and TDO
+  std::int32_t dr_trail;     // BYPASS bits between TDI and the device
+  std::int32_t bypass_bits;  // dr_trail, for code that pads its own scans
+};
+
+struct Jtag {
+  Cable cable;
+  ChainDevice devices[CHAIN_CAPACITY] = {};
+  std::int32_t device_count = 0;
+  ChainPosition position = {};
+};
+
+}  // namespace velnor
