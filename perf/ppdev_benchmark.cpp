@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "bench/bitstream.h"
+#include "api/session.h"
 #include "jtag/tap.h"
 #include "velnor.h"
 
@@ -51,19 +52,20 @@ constexpr const char* kBoard = "chain=xcf02s/vd,xc2s200/v0";
 int velnor_job(const std::string& job, const std::string& argument) {
   if (velnor_init(VELNOR_CABLE_PARALLEL) != VELNOR_OK) return 1;
   std::uint32_t result = VELNOR_OK;
+  velnor::Jtag& jtag = velnor::session().target.jtag;
   if (job == "idcodes") {
     std::uint8_t idcodes[8];
     for (int i = 0; i < kIdcodeReads; ++i) {
-      result |= velnor::tap_reset(6);
-      result |= velnor::shift_dr(nullptr, idcodes, 64, velnor::DR_ENTER | velnor::DR_EXIT);
+      result |= velnor::tap_reset(jtag, 6);
+      result |= velnor::shift_dr(jtag, nullptr, idcodes, 64, velnor::DR_ENTER | velnor::DR_EXIT);
     }
   } else if (job == "shift") {
     std::vector<std::uint8_t> data(kShiftBits / 8);
     std::mt19937 random(1);
     for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
-    result |= velnor::tap_reset(6);
+    result |= velnor::tap_reset(jtag, 6);
     result |=
-        velnor::shift_dr(data.data(), nullptr, kShiftBits, velnor::DR_ENTER | velnor::DR_EXIT);
+        velnor::shift_dr(jtag, data.data(), nullptr, kShiftBits, velnor::DR_ENTER | velnor::DR_EXIT);
   } else if (job == "config") {
     std::int32_t count = 0;  // a file name, configured on this thread
     result = velnor_config(argument.c_str(), &count);
