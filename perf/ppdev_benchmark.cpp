@@ -34,8 +34,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/bitstream.h"
 #include "api/session.h"
+#include "bench/bitstream.h"
 #include "jtag/tap.h"
 #include "velnor.h"
 
@@ -64,8 +64,8 @@ int velnor_job(const std::string& job, const std::string& argument) {
     std::mt19937 random(1);
     for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
     result |= velnor::tap_reset(jtag, 6);
-    result |=
-        velnor::shift_dr(jtag, data.data(), nullptr, kShiftBits, velnor::DR_ENTER | velnor::DR_EXIT);
+    result |= velnor::shift_dr(jtag, data.data(), nullptr, kShiftBits,
+                               velnor::DR_ENTER | velnor::DR_EXIT);
   } else if (job == "config") {
     std::int32_t count = 0;  // a file name, configured on this thread
     result = velnor_config(argument.c_str(), &count);

@@ -3,11 +3,12 @@
 // Windows calls answered by the board's model of the system, the giveio
 // driver and the EZ-USB general-purpose driver. The library finds this
 // module's entry point when VELNOR_BENCH is set.
+#include "bench/platform_module.h"
+
 #include <cstdlib>
 #include <string>
 
 #include "bench/board.h"
-#include "bench/platform_module.h"
 #include "platform/backend.h"
 #include "platform/windows/win32_api.h"
 
@@ -43,10 +44,9 @@ const win::Win32Api& windows_api() {
         return system().open_service(manager, name, access);
       },
       [](Handle manager, const win::ServiceDefinition& service) {
-        return system().create_service(manager, service.name, service.display_name,
-                                       service.desired_access, service.service_type,
-                                       service.start_type, service.error_control,
-                                       service.binary_path);
+        return system().create_service(
+            manager, service.name, service.display_name, service.desired_access,
+            service.service_type, service.start_type, service.error_control, service.binary_path);
       },
       [](Handle service) { return system().start_service(service); },
       [](Handle service, std::uint32_t control) {

@@ -67,7 +67,7 @@ void wait_for_operation(Session& session) {
 Progress running_progress(Session& session) {
   return {[](void* context) {
             static_cast<Session*>(context)->worker.state.store(WORKER_RUNNING,
-                                                              std::memory_order_release);
+                                                               std::memory_order_release);
           },
           &session};
 }

@@ -47,8 +47,8 @@ std::uint32_t begin_config(Target& target) {
   return result;
 }
 
-std::uint32_t send_config_piece(Target& target, const std::uint8_t* data,
-                                std::int32_t byte_count, bool last) {
+std::uint32_t send_config_piece(Target& target, const std::uint8_t* data, std::int32_t byte_count,
+                                bool last) {
   std::uint32_t result = cfg_in_data(target, data, byte_count, last);
   if (last) {
     result |= shift_ir(target.jtag, JSTART, FPGA_IR_LENGTH);
@@ -106,7 +106,8 @@ std::uint32_t configure_fpga(Target& target, const void* source, std::int32_t* c
 
   result = begin_config(target);
   for (std::int32_t sent = 0; result == VELNOR_OK && sent < total;) {
-    const std::int32_t piece = total - sent < CONFIG_PIECE_BYTES ? total - sent : CONFIG_PIECE_BYTES;
+    const std::int32_t piece =
+        total - sent < CONFIG_PIECE_BYTES ? total - sent : CONFIG_PIECE_BYTES;
     const bool last = sent + CONFIG_PIECE_BYTES >= total;
     if (from_file) {
       // A file read may deliver less than asked; only the end of the file

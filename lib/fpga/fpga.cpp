@@ -1,7 +1,7 @@
 #include "fpga/fpga.h"
 
-#include "jtag/device_table.h"
 #include "base/bit_order.h"
+#include "jtag/device_table.h"
 #include "jtag/tap.h"
 #include "platform/platform.h"
 #include "velnor.h"

@@ -53,7 +53,8 @@ const Backend& nothing_attached() {
 std::string bench_module_path() {
   Dl_info info{};
   std::string path = BENCH_MODULE_NAME;
-  if (dladdr(reinterpret_cast<void*>(&bench_module_path), &info) != 0 && info.dli_fname != nullptr) {
+  if (dladdr(reinterpret_cast<void*>(&bench_module_path), &info) != 0 &&
+      info.dli_fname != nullptr) {
     const std::string own = info.dli_fname;
     const std::size_t slash = own.rfind('/');
     if (slash != std::string::npos) path = own.substr(0, slash + 1) + BENCH_MODULE_NAME;
@@ -67,7 +68,8 @@ const Backend& load_bench() {
     const std::string path = bench_module_path();
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
-      std::fprintf(stderr, "velnor: VELNOR_BENCH is set but the virtual board cannot be loaded: %s\n",
+      std::fprintf(stderr,
+                   "velnor: VELNOR_BENCH is set but the virtual board cannot be loaded: %s\n",
                    dlerror());
       return nothing_attached();
     }

@@ -71,8 +71,8 @@ const PromPart& selected_prom(const Target& target) {
 
 std::uint32_t check_prom(Target& target) {
   return check_device(
-      target, &target.prom_index,
-      [](std::uint32_t idcode) { return prom_part(idcode) != nullptr; }, read_prom_idcode);
+      target, &target.prom_index, [](std::uint32_t idcode) { return prom_part(idcode) != nullptr; },
+      read_prom_idcode);
 }
 
 std::uint32_t read_prom_idcode(Target& target, std::uint32_t* out) {

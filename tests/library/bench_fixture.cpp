@@ -38,7 +38,8 @@ std::int32_t recording_shift(void* cable, const std::uint8_t* tdi, std::uint8_t*
   ShiftCall call{bit_count, tms, tms_last, {}, tdo != nullptr, 0};
   if (tdi != nullptr) call.tdi.assign(tdi, tdi + (bit_count + 7) / 8);
   // The count word is the caller's, alive while the operation runs.
-  if (session().worker.state.load() == WORKER_RUNNING && session().worker.operation.count != nullptr) {
+  if (session().worker.state.load() == WORKER_RUNNING &&
+      session().worker.operation.count != nullptr) {
     call.count_word = *session().worker.operation.count;
   }
   shift_log.push_back(std::move(call));

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "bench_fixture.h"
 #include "api/session.h"
+#include "bench_fixture.h"
 #include "jtag/tap.h"
 #include "velnor.h"
 
@@ -32,10 +32,12 @@ TEST_F(ChainScanTest, DefaultBoardHoldsThePromThenTheFpga) {
   EXPECT_EQ(session().target.jtag.devices[0].idcode, 0x05045093u);
   EXPECT_EQ(session().target.jtag.devices[0].ir_length, 8);
   EXPECT_EQ(session().target.jtag.devices[0].ir_capture, 0x01);
-  EXPECT_STREQ(session().target.jtag.devices[1].name, "v200") << "the Virtex row of the shared code comes first";
+  EXPECT_STREQ(session().target.jtag.devices[1].name, "v200")
+      << "the Virtex row of the shared code comes first";
   EXPECT_EQ(session().target.jtag.devices[1].idcode, 0x0061C093u);
   EXPECT_EQ(session().target.jtag.devices[1].ir_length, 5);
-  EXPECT_EQ(session().target.jtag.devices[1].ir_capture, 0x19) << "DONE 0, INIT 1, PROGRAM 1, then 01";
+  EXPECT_EQ(session().target.jtag.devices[1].ir_capture, 0x19)
+      << "DONE 0, INIT 1, PROGRAM 1, then 01";
   EXPECT_EQ(velnor_check_daisychain(), 1u);
   // 6+2+2 walk, 64 capture bits, 13 zeros and the one, 1+2+2 walk, 2 zeros
   // and the one, 1+6 reset, 1+2 walk, 64 IDCODE bits.

@@ -9,10 +9,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "api/session.h"
 #include "bench/bitstream.h"
 #include "bench_fixture.h"
 #include "fpga/fpga.h"
-#include "api/session.h"
 #include "jtag/tap.h"
 #include "temp_file.h"
 #include "velnor.h"

@@ -2,13 +2,12 @@
 // target check can give, reached on a virtual board.
 #include "fpga/fpga.h"
 
-#include "base/bit_order.h"
-
 #include <gtest/gtest.h>
 
+#include "api/session.h"
+#include "base/bit_order.h"
 #include "bench/bitstream.h"
 #include "bench_fixture.h"
-#include "api/session.h"
 #include "jtag/chain_scan.h"
 #include "jtag/tap.h"
 #include "velnor.h"

@@ -3,11 +3,11 @@
 
 #include <atomic>
 
+#include "api/session.h"
+#include "api/worker_slot.h"
 #include "bench_fixture.h"
 #include "cables/parallel/parallel_cable.h"
 #include "cables/usb/usb_cable.h"
-#include "api/session.h"
-#include "api/worker_slot.h"
 #include "velnor.h"
 
 namespace velnor::testing {
@@ -101,7 +101,8 @@ class WorkerSlotTest : public BenchTest {
 TEST_F(WorkerSlotTest, InlineOperationReturnsItsResultAtOnce) {
   operation_result = VELNOR_ERR_CRC;
   std::int32_t count = 10;
-  EXPECT_EQ(start_operation(session(), WORKER_STARTING, &count, immediate_operation), VELNOR_ERR_CRC);
+  EXPECT_EQ(start_operation(session(), WORKER_STARTING, &count, immediate_operation),
+            VELNOR_ERR_CRC);
   EXPECT_EQ(session().worker.state.load(), WORKER_IDLE);
   EXPECT_EQ(count, 10);
 }
@@ -141,7 +142,8 @@ TEST_F(WorkerSlotTest, BackgroundSuccessLetsTheNextCallDoItsWork) {
 TEST_F(WorkerSlotTest, FailureBeforeRunningStillEndsTheStartersWait) {
   operation_result = VELNOR_ERR_NO_TARGET;
   std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND);
-  const std::uint32_t started = start_operation(session(), WORKER_REQUESTED, &count, immediate_operation);
+  const std::uint32_t started =
+      start_operation(session(), WORKER_REQUESTED, &count, immediate_operation);
   EXPECT_EQ(started, VELNOR_ERR_NO_TARGET) << "the starter polls until the operation is done";
   EXPECT_EQ(wait_for_result(), VELNOR_OK);
 }

@@ -1,14 +1,13 @@
 // The parallel cable as the printer port sees it: exact register traffic.
 #include "cables/parallel/parallel_cable.h"
 
-#include "base/bit_order.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "bench_fixture.h"
 #include "api/session.h"
+#include "base/bit_order.h"
+#include "bench_fixture.h"
 #include "velnor.h"
 
 namespace velnor::testing {

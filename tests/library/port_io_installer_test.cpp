@@ -189,9 +189,9 @@ TEST_F(PortIoInstaller, ServiceThatCannotStartStaysForALaterCall) {
       calls_from(first),
       (Calls{
           "GetVersionEx -> 2", "getenv SystemRoot -> C:\\WINDOWS",
-          "CreateFile \\\\.\\giveio -> failed (driver not running)",
-          "OpenSCManager 0xF003F -> ok", "OpenService giveio -> ok",
-          "StartService giveio -> failed (no driver file)", "CloseServiceHandle giveio -> ok",
+          "CreateFile \\\\.\\giveio -> failed (driver not running)", "OpenSCManager 0xF003F -> ok",
+          "OpenService giveio -> ok", "StartService giveio -> failed (no driver file)",
+          "CloseServiceHandle giveio -> ok",
           "CopyFile giveio.sys -> C:\\WINDOWS/system32/drivers/giveio.sys -> failed "
           "(no source)",
           "GetFullPathName C:\\WINDOWS/system32/drivers/giveio.sys -> " + std::string(kDriverPath),

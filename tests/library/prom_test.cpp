@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "bench_fixture.h"
 #include "api/session.h"
+#include "bench_fixture.h"
 #include "jtag/chain_scan.h"
 #include "jtag/tap.h"
 #include "velnor.h"
@@ -95,7 +95,7 @@ TEST(PromAddress, CountsThirtyTwoUnitsPerPage) {
     std::int32_t address;
     std::uint32_t expected;
   } kCases[] = {{0x05045093, 4096, 256},
-                {0x05045093, 600, 32},    // block 1
+                {0x05045093, 600, 32},     // block 1
                 {0x05044093, 4096, 512}};  // XCF01S, 2048-bit pages
   for (const auto& c : kCases) {
     EXPECT_EQ(prom_address_value(*prom_part(c.idcode), c.address), c.expected) << c.address;

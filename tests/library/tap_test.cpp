@@ -2,12 +2,11 @@
 // afterwards.
 #include "jtag/tap.h"
 
-#include "base/bit_order.h"
-
 #include <gtest/gtest.h>
 
-#include "bench_fixture.h"
 #include "api/session.h"
+#include "base/bit_order.h"
+#include "bench_fixture.h"
 #include "jtag/chain_scan.h"
 #include "velnor.h"
 

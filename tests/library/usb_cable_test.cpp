@@ -1,16 +1,17 @@
 // The USB cable through the library: finding and booting the EZ-USB, the
 // wire bytes of each kind of shift, failures, and the whole library giving
 // the same chain traffic through this cable as through the parallel one.
+#include "cables/usb/usb_cable.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "api/session.h"
 #include "bench/bitstream.h"
 #include "bench_fixture.h"
 #include "cables/cable.h"
-#include "cables/usb/usb_cable.h"
-#include "api/session.h"
 #include "platform/platform.h"
 #include "velnor.h"
 

@@ -7,10 +7,10 @@
 
 #include <numeric>
 
+#include "api/session.h"
 #include "bench/bitstream.h"
 #include "bench/spartan2.h"
 #include "bench_fixture.h"
-#include "api/session.h"
 #include "velnor.h"
 
 namespace velnor::testing {

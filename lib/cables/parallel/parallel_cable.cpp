@@ -26,7 +26,7 @@ void write_data(const ParallelCable& cable, std::uint8_t value) {
 // the four readings.
 bool cable_detected(const ParallelCable& cable) {
   const std::uint8_t detect_high = WIRING.enable | WIRING.detect_out | WIRING.tck;  // 0x52
-  const std::uint8_t detect_low = WIRING.enable | WIRING.tck;                        // 0x12
+  const std::uint8_t detect_low = WIRING.enable | WIRING.tck;                       // 0x12
   write_data(cable, detect_high);
   if ((read_status(cable) & WIRING.detect_in) == 0) return false;
   if ((read_status(cable) & WIRING.detect_in_inverted) != 0) return false;
@@ -71,7 +71,8 @@ std::int32_t parallel_shift(void* state, const std::uint8_t* tdi, std::uint8_t* 
     write_data(cable, value);
     if (tdo != nullptr) {
       if (i % 8 == 0) tdo[i / 8] = 0;
-      if (read_status(cable) & WIRING.tdo) tdo[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
+      if (read_status(cable) & WIRING.tdo)
+        tdo[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
     }
     write_data(cable, value | WIRING.tck);
   }

@@ -195,8 +195,8 @@ int bulk_write(EzUsbDevice& ezusb, std::uint32_t pipe, const std::uint8_t* bytes
   while (length > 0) {
     const std::uint32_t piece = std::min(length, MAX_BULK_PIECE);
     std::uint32_t sent = 0;
-    if (!platform::ezusb_bulk_write(ezusb.write_handle, pipe, bytes, piece, &sent) ||
-        sent == 0 || sent > piece) {
+    if (!platform::ezusb_bulk_write(ezusb.write_handle, pipe, bytes, piece, &sent) || sent == 0 ||
+        sent > piece) {
       return -1;
     }
     bytes += sent;
@@ -205,8 +205,7 @@ int bulk_write(EzUsbDevice& ezusb, std::uint32_t pipe, const std::uint8_t* bytes
   return 0;
 }
 
-void post_read(EzUsbDevice& ezusb, std::uint32_t pipe, std::uint8_t* buffer,
-               std::int32_t length) {
+void post_read(EzUsbDevice& ezusb, std::uint32_t pipe, std::uint8_t* buffer, std::int32_t length) {
   platform::wait_event(ezusb.idle_event, READ_WAIT_MS);
   if (ezusb.read_remaining != 0) return;
   platform::reset_event(ezusb.idle_event);

@@ -43,8 +43,7 @@ int bulk_write(EzUsbDevice& ezusb, std::uint32_t pipe, const std::uint8_t* bytes
                std::uint32_t length);
 // Hands the reader thread a read of length bytes from an IN pipe into
 // buffer. Declined (silently) while an earlier read failed or is unfinished.
-void post_read(EzUsbDevice& ezusb, std::uint32_t pipe, std::uint8_t* buffer,
-               std::int32_t length);
+void post_read(EzUsbDevice& ezusb, std::uint32_t pipe, std::uint8_t* buffer, std::int32_t length);
 // Waits up to 5 s for the posted read. 0 when every byte arrived, -1 when the
 // read failed. A read still incomplete after the wait is cancelled, so no
 // late reply can reach the caller's buffer once this returns; that read

@@ -37,7 +37,8 @@ std::int32_t usb_open(void* cable, std::uint32_t unit) {
   UsbCable& usb = usb_of(cable);
   usb.offline = true;
   message("Setup EZ-USB Firmware\n");
-  if (open_ezusb(usb.device, unit, usb_firmware_image, USB_JTAG_MANUFACTURER, USB_JTAG_PRODUCT) != 0) {
+  if (open_ezusb(usb.device, unit, usb_firmware_image, USB_JTAG_MANUFACTURER, USB_JTAG_PRODUCT) !=
+      0) {
     message("\nCan't found EZ-USB\n");
     return 2;
   }

@@ -19,7 +19,7 @@ namespace velnor::platform::ppdev {
 
 namespace {
 
-constexpr std::pair<std::uint16_t, const char*> kUsualNodes[] = {
+constexpr std::pair<std::uint16_t, const char*> USUAL_NODES[] = {
     {0x378, "/dev/parport0"},
     {0x278, "/dev/parport1"},
     {0x3BC, "/dev/parport2"},
@@ -62,7 +62,7 @@ std::uint16_t base_covering(const NodeMap& map, std::uint16_t address) {
   for (const auto& [base, node] : map) {
     if (covers(base, address)) return base;
   }
-  for (const auto& [base, node] : kUsualNodes) {
+  for (const auto& [base, node] : USUAL_NODES) {
     if (covers(base, address)) return base;
   }
   return address;
@@ -77,8 +77,8 @@ struct OpenPort {
 
 // Published by count so the per-access lookup takes no lock; the slots
 // below the count never change until the unload closes them all.
-constexpr std::size_t kMaxPorts = 8;
-OpenPort open_ports[kMaxPorts];
+constexpr std::size_t MAX_PORTS = 8;
+OpenPort open_ports[MAX_PORTS];
 std::atomic<std::size_t> open_count{0};
 std::mutex opening;
 bool close_registered = false;
@@ -146,11 +146,11 @@ int open_node(const std::string& node) {
 }
 
 const OpenPort& open_port(std::uint16_t address) {
-  static constexpr OpenPort kAbsent = {0, -1};
+  static constexpr OpenPort ABSENT = {0, -1};
   std::lock_guard<std::mutex> lock(opening);
   const std::size_t count = open_count.load(std::memory_order_relaxed);
   if (const OpenPort* found = find(address, count)) return *found;
-  if (count == kMaxPorts) return kAbsent;
+  if (count == MAX_PORTS) return ABSENT;
   const Map& map = environment_map();
   const std::uint16_t base = base_covering(map.nodes, address);
   int fd = -1;
@@ -202,7 +202,7 @@ std::string node_for(const NodeMap& map, std::uint16_t base) {
   for (const auto& [mapped, node] : map) {
     if (mapped == base) return node;
   }
-  for (const auto& [usual, node] : kUsualNodes) {
+  for (const auto& [usual, node] : USUAL_NODES) {
     if (usual == base) return node;
   }
   return {};
@@ -244,9 +244,9 @@ std::string failure_line(const std::string& node, const char* step, int error) {
 std::uint8_t port_read(std::uint16_t address) {
   const OpenPort& port = port_at(address);
   if (port.fd < 0) return 0xFF;
-  static constexpr unsigned long kReads[] = {PPRDATA, PPRSTATUS, PPRCONTROL};
+  static constexpr unsigned long READ_REQUESTS[] = {PPRDATA, PPRSTATUS, PPRCONTROL};
   unsigned char value = 0xFF;
-  if (::ioctl(port.fd, kReads[address - port.base], &value) != 0) return 0xFF;
+  if (::ioctl(port.fd, READ_REQUESTS[address - port.base], &value) != 0) return 0xFF;
   return value;
 }
 

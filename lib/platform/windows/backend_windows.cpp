@@ -27,8 +27,7 @@ void port_write(std::uint16_t port, std::uint8_t value) { api->port_out(port, va
 Handle ezusb_open(std::uint32_t unit) {
   char name[32];
   std::snprintf(name, sizeof name, "\\\\.\\ezusb-%u", unit);
-  return api->create_file(name, GENERIC_WRITE_ACCESS, FILE_SHARE_WRITE_MODE, OPEN_EXISTING_FILE,
-                          0);
+  return api->create_file(name, GENERIC_WRITE_ACCESS, FILE_SHARE_WRITE_MODE, OPEN_EXISTING_FILE, 0);
 }
 
 void ezusb_close(Handle device) { api->close_handle(device); }
@@ -36,8 +35,8 @@ void ezusb_close(Handle device) { api->close_handle(device); }
 bool ezusb_string_descriptor(Handle device, std::uint8_t index, std::uint8_t* reply,
                              std::uint32_t reply_size, std::uint32_t* returned) {
   const std::uint8_t request[4] = {index, 0, STRING_LANGUAGE & 0xFF, STRING_LANGUAGE >> 8};
-  return api->device_io_control(device, IOCTL_GET_STRING_DESCRIPTOR, request, sizeof request,
-                                reply, reply_size, returned);
+  return api->device_io_control(device, IOCTL_GET_STRING_DESCRIPTOR, request, sizeof request, reply,
+                                reply_size, returned);
 }
 
 // The driver's vendor-request record: bRequest, a pad byte, wValue, wIndex,
@@ -45,9 +44,16 @@ bool ezusb_string_descriptor(Handle device, std::uint8_t index, std::uint8_t* re
 // one data byte.
 bool ezusb_vendor_request(Handle device, std::uint8_t request, std::uint16_t value,
                           std::uint16_t index, std::uint8_t data) {
-  const std::uint8_t record[10] = {
-      request, 0, static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-      static_cast<std::uint8_t>(index), static_cast<std::uint8_t>(index >> 8), 1, 0, 0, data};
+  const std::uint8_t record[10] = {request,
+                                   0,
+                                   static_cast<std::uint8_t>(value),
+                                   static_cast<std::uint8_t>(value >> 8),
+                                   static_cast<std::uint8_t>(index),
+                                   static_cast<std::uint8_t>(index >> 8),
+                                   1,
+                                   0,
+                                   0,
+                                   data};
   std::uint32_t returned = 0;
   return api->device_io_control(device, IOCTL_VENDOR_REQUEST, record, sizeof record, nullptr, 0,
                                 &returned);
@@ -55,8 +61,7 @@ bool ezusb_vendor_request(Handle device, std::uint8_t request, std::uint16_t val
 
 bool ezusb_download(Handle device, const std::uint8_t* image, std::uint32_t size) {
   std::uint32_t returned = 0;
-  return api->device_io_control(device, IOCTL_ANCHOR_DOWNLOAD, image, size, nullptr, 0,
-                                &returned);
+  return api->device_io_control(device, IOCTL_ANCHOR_DOWNLOAD, image, size, nullptr, 0, &returned);
 }
 
 // Both bulk requests take the pipe number as input; the data travel in the

@@ -27,9 +27,8 @@ bool ensure_scm_handle(const Win32Api& api) {
 // Opening the device is what grants the process port I/O; the handle itself
 // is not needed afterwards. Returns the method number, or 0 on failure.
 int open_device(const Win32Api& api, int method) {
-  Handle device =
-      api.create_file(DEVICE_NAME, GENERIC_READ_ACCESS, 0, OPEN_EXISTING_FILE,
-                            FILE_ATTRIBUTE_NORMAL_FLAG);
+  Handle device = api.create_file(DEVICE_NAME, GENERIC_READ_ACCESS, 0, OPEN_EXISTING_FILE,
+                                  FILE_ATTRIBUTE_NORMAL_FLAG);
   if (device == NO_HANDLE) return 0;
   api.close_handle(device);
   if (port_io.port_io_method == 0) port_io.port_io_method = method;
@@ -38,8 +37,7 @@ int open_device(const Win32Api& api, int method) {
 
 // Opens the installed service, starts it and opens the device.
 int start_service_and_open(const Win32Api& api, int method) {
-  Handle service =
-      api.open_service(port_io.scm_handle, SERVICE_NAME, SERVICE_ALL_ACCESS);
+  Handle service = api.open_service(port_io.scm_handle, SERVICE_NAME, SERVICE_ALL_ACCESS);
   if (service == NO_HANDLE) return 0;
   bool started = api.start_service(service);
   api.close_service_handle(service);
@@ -59,13 +57,8 @@ int create_and_start_service(const Win32Api& api, const char* driver_path) {
   char binary_path[MAX_PATH_CHARS];
   if (api.full_path_name(driver_path, binary_path, sizeof binary_path) == 0) return 0;
   const ServiceDefinition definition = {
-      SERVICE_NAME,
-      SERVICE_NAME,
-      SERVICE_ALL_ACCESS,
-      SERVICE_KERNEL_DRIVER,
-      SERVICE_DEMAND_START,
-      SERVICE_ERROR_NORMAL,
-      binary_path,
+      SERVICE_NAME,         SERVICE_NAME,         SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+      SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary_path,
   };
   Handle service = api.create_service(port_io.scm_handle, definition);
   if (service == NO_HANDLE) return 0;
@@ -78,8 +71,7 @@ int create_and_start_service(const Win32Api& api, const char* driver_path) {
 template <typename Action>
 void with_service(const Win32Api& api, Action action) {
   if (!ensure_scm_handle(api)) return;
-  Handle service =
-      api.open_service(port_io.scm_handle, SERVICE_NAME, SERVICE_ALL_ACCESS);
+  Handle service = api.open_service(port_io.scm_handle, SERVICE_NAME, SERVICE_ALL_ACCESS);
   if (service == NO_HANDLE) return;
   action(service);
   api.close_service_handle(service);
@@ -106,7 +98,8 @@ int enable_port_io(const Win32Api& api) {
 void release_port_io(const Win32Api& api) {
   if (port_io.port_io_method == METHOD_SERVICE_START ||
       port_io.port_io_method == METHOD_SERVICE_CREATE) {
-    with_service(api, [&api](Handle service) { api.control_service(service, SERVICE_CONTROL_STOP); });
+    with_service(api,
+                 [&api](Handle service) { api.control_service(service, SERVICE_CONTROL_STOP); });
   }
   if (port_io.port_io_method == METHOD_SERVICE_CREATE) {
     with_service(api, [&api](Handle service) { api.delete_service(service); });

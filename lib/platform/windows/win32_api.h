@@ -60,10 +60,10 @@ struct Win32Api {
   bool (*device_io_control)(Handle device, std::uint32_t code, const void* in,
                             std::uint32_t in_size, void* out, std::uint32_t out_size,
                             std::uint32_t* returned);
-  bool (*cancel_io)(Handle device);                              // CancelIoEx(device, NULL)
-  std::uint8_t (*port_in)(std::uint16_t port);                   // _inp
-  void (*port_out)(std::uint16_t port, std::uint8_t value);      // _outp
-  void (*sleep)(std::uint32_t milliseconds);                     // Sleep
+  bool (*cancel_io)(Handle device);                          // CancelIoEx(device, NULL)
+  std::uint8_t (*port_in)(std::uint16_t port);               // _inp
+  void (*port_out)(std::uint16_t port, std::uint8_t value);  // _outp
+  void (*sleep)(std::uint32_t milliseconds);                 // Sleep
 };
 
 // The backend over these calls. One process has one.
