@@ -32,7 +32,7 @@ const char* const kUsage =
     "  --cable usb:N     USB cable number N (default 0)\n"
     "          lpt:BASE  parallel cable at printer port BASE (default 0x378)\n"
     "          auto      USB cable 0, else the parallel cable at 0x378 (default)\n"
-    "  -q, --quiet       print errors only\n"
+    "  -q, --quiet       print errors only (and --json's objects)\n"
     "  -v, --verbose     also tell on stderr which cable opens and how long\n"
     "                    each command takes\n"
     "  --json            scan, status and prom info print one JSON object each on\n"

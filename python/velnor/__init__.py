@@ -48,6 +48,43 @@ from .session import (
     cable_selector,
 )
 
+__all__ = [
+    "BUSY",
+    "BitFileInfo",
+    "CABLE_AUTO",
+    "CABLE_PARALLEL",
+    "CABLE_USB",
+    "COUNT_BACKGROUND",
+    "ChainDevice",
+    "DEFAULT_LPT_BASE",
+    "ERR_CRC",
+    "ERR_DEVICE_MISMATCH",
+    "ERR_DRIVER",
+    "ERR_FILE",
+    "ERR_FORMAT",
+    "ERR_JTAG",
+    "ERR_NO_TARGET",
+    "ERR_POWER_DOWN",
+    "ERR_PROBE",
+    "ERR_SHUTDOWN_A",
+    "ERR_SHUTDOWN_B",
+    "JMEM_READ",
+    "JMEM_VERIFY",
+    "JMEM_WRITE",
+    "Library",
+    "OK",
+    "Operation",
+    "PromInfo",
+    "Session",
+    "Status",
+    "VelnorError",
+    "bitfile_info",
+    "cable_selector",
+    "load",
+    "result_names",
+    "version",
+]
+
 
 def version(library=None):
     """The library's version, "MAJOR.MINOR.PATCH" (needs its velnor_version

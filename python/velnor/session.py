@@ -7,7 +7,7 @@ import time
 from ctypes import byref, c_int32, c_uint8, c_uint32
 from dataclasses import dataclass
 
-from .errors import BUSY, OK, VelnorError, check
+from .errors import BUSY, VelnorError, check
 from .library import BitFileInfoRecord, ChainDeviceRecord, Library, load
 
 CABLE_AUTO = 0x00000000
@@ -268,8 +268,9 @@ class Session:
     def start_config(self, source):
         """Starts the configuration on the worker thread; an Operation."""
         buffer, count = self._config_source(source, background=True)
-        total = len(source) if isinstance(source, (bytes, bytearray)) else None
-        if total is None:
+        if isinstance(source, (bytes, bytearray)):
+            total = len(source)
+        else:
             total = bitfile_info(source, self.library).length
         return self._start("velnor_config", count, total, [buffer], lambda: None,
                            lambda: self.library.velnor_config(buffer, byref(count)))
