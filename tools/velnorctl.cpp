@@ -332,9 +332,9 @@ int main(int argc, char** argv) {
   std::FILE* json_out = json ? keep_stdout_for_json() : nullptr;
   if (quiet) silence_stdout();
   if (verbose) {
-    char line[64];
-    std::snprintf(line, sizeof line, "opening cable %s (selector 0x%08X)", cable.c_str(), selector);
-    tell(line);
+    char word[16];
+    std::snprintf(word, sizeof word, "0x%08X", selector);
+    tell("opening cable " + cable + " (selector " + word + ")");
   }
   const uint32_t opened = velnor_init(selector);
   if (opened != VELNOR_OK) return report_failure("opening the cable", opened);
