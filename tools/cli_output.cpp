@@ -1,12 +1,16 @@
 #include "cli_output.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "velnor.h"
 
 namespace velnor::tools {
 
-std::string result_names(uint32_t result) {
+std::vector<std::string> result_name_list(uint32_t result) {
   static const struct {
     uint32_t bit;
     const char* name;
@@ -24,19 +28,42 @@ std::string result_names(uint32_t result) {
       {VELNOR_ERR_SHUTDOWN_B, "VELNOR_ERR_SHUTDOWN_B"},
       {VELNOR_ERR_CRC, "VELNOR_ERR_CRC"},
   };
-  std::string names;
+  std::vector<std::string> names;
   for (const auto& entry : kBits) {
-    if ((result & entry.bit) == 0) continue;
-    if (!names.empty()) names += " | ";
-    names += entry.name;
+    if (result & entry.bit) names.emplace_back(entry.name);
   }
   return names;
+}
+
+std::string result_names(uint32_t result) {
+  std::string joined;
+  for (const std::string& name : result_name_list(result)) {
+    if (!joined.empty()) joined += " | ";
+    joined += name;
+  }
+  return joined;
 }
 
 int report_failure(const char* what, uint32_t result) {
   std::fflush(stdout);
   std::fprintf(stderr, "velnorctl: %s failed: 0x%08X (%s)\n", what, result,
                result_names(result).c_str());
+  return kExitFailed;
+}
+
+int report_bad_bitstream(const std::string& path) {
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  int reason = errno;
+  if (file != nullptr) {
+    // A folder opens but does not read.
+    std::fgetc(file);
+    reason = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "velnorctl: %s: %s\n", path.c_str(),
+               reason != 0 ? std::strerror(reason) : "not a .bit file");
   return kExitFailed;
 }
 
@@ -55,6 +82,14 @@ void draw_progress(uint32_t total, int32_t remaining) {
                std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(),
                total == 0 ? 100 : static_cast<int>(uint64_t{done} * 100 / total));
 }
+
+namespace {
+bool progress_shown = true;
+}  // namespace
+
+bool progress_wanted() { return progress_shown && isatty(STDERR_FILENO) != 0; }
+
+void set_progress_shown(bool shown) { progress_shown = shown; }
 
 void Progress::update(std::uint32_t done) const {
   if (shown) draw_progress(total, static_cast<std::int32_t>(total - done));

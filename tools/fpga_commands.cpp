@@ -1,7 +1,5 @@
 #include "fpga_commands.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -56,12 +54,12 @@ int status() {
 int config(const std::string& path) {
   VelnorBitFileInfo info;
   if (velnor_bitfile_info(path.c_str(), &info) != VELNOR_OK) {
-    return report_failure(("reading " + path).c_str(), VELNOR_ERR_FILE);
+    return report_bad_bitstream(path);
   }
   std::printf("file %s\n  design  %s\n  part    %s\n  date    %s %s\n  length  %u bytes\n",
               path.c_str(), info.design_name, info.part_name, info.date, info.time, info.length);
   std::fflush(stdout);
-  const bool show_progress = isatty(STDERR_FILENO) != 0;
+  const bool show_progress = progress_wanted();
   int32_t remaining = static_cast<int32_t>(VELNOR_COUNT_BACKGROUND);
   uint32_t result = velnor_config(path.c_str(), &remaining);
   while (result == VELNOR_BUSY) {

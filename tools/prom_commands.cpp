@@ -1,9 +1,9 @@
 #include "prom_commands.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "cli_output.h"
@@ -30,7 +30,7 @@ const char* prom_name(uint32_t idcode) {
 
 uint32_t prom_read_into(std::vector<uint8_t>* bytes, uint32_t length) {
   bytes->assign(length, 0);
-  const Progress progress{isatty(STDERR_FILENO) != 0, length};
+  const Progress progress{progress_wanted(), length};
   for (uint32_t done = 0; done < length;) {
     const uint32_t piece = std::min(kPromPieceBytes, length - done);
     const uint32_t result = velnor_cfgrom_read(bytes->data() + done, done, piece);
@@ -69,8 +69,9 @@ int prom_read(const std::string& path, uint32_t length) {
   if (result != VELNOR_OK) return report_failure("prom read", result);
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+    const int reason = errno;
     if (file != nullptr) std::fclose(file);
-    std::fprintf(stderr, "velnorctl: cannot write %s\n", path.c_str());
+    std::fprintf(stderr, "velnorctl: cannot write %s: %s\n", path.c_str(), std::strerror(reason));
     return kExitFailed;
   }
   std::fclose(file);
@@ -96,7 +97,7 @@ int prom_program(const std::string& path, bool erase, bool verify) {
     return kExitFailed;
   }
   if (erase && prom_erase() != kExitOk) return kExitFailed;
-  const Progress progress{isatty(STDERR_FILENO) != 0, length};
+  const Progress progress{progress_wanted(), length};
   for (uint32_t done = 0; done < length;) {
     const uint32_t piece = std::min(kPromPieceBytes, length - done);
     result = velnor_cfgrom_program(image.data() + done, done, piece);

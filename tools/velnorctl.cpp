@@ -1,11 +1,16 @@
 // velnorctl: a command-line front end over the library's exports.
 //
-//   velnorctl [--cable usb[:N]|lpt[:BASE]|auto] [COMMAND...]
+//   velnorctl [--cable usb[:N]|lpt[:BASE]|auto] [-q|-v] [--json] [COMMAND...]
 //
 // Opens the cable, then runs the commands in order (scan when none is
 // given) and stops at the first that fails.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,6 +18,7 @@
 
 #include "cli_output.h"
 #include "fpga_commands.h"
+#include "json_commands.h"
 #include "prom_commands.h"
 #include "velnor.h"
 
@@ -21,10 +27,16 @@ using namespace velnor::tools;
 namespace {
 
 const char* const kUsage =
-    "usage: velnorctl [--cable usb[:N]|lpt[:BASE]|auto] [COMMAND...]\n"
+    "usage: velnorctl [--cable usb[:N]|lpt[:BASE]|auto] [-q|-v] [--json] [COMMAND...]\n"
+    "       velnorctl --version | --help\n"
     "  --cable usb:N     USB cable number N (default 0)\n"
     "          lpt:BASE  parallel cable at printer port BASE (default 0x378)\n"
     "          auto      USB cable 0, else the parallel cable at 0x378 (default)\n"
+    "  -q, --quiet       print errors only (and --json's objects)\n"
+    "  -v, --verbose     also tell on stderr which cable opens and how long\n"
+    "                    each command takes\n"
+    "  --json            scan, status and prom info print one JSON object each on\n"
+    "                    stdout; everything else printed goes to stderr\n"
     "commands, run in order:\n"
     "  scan                    list the devices on the JTAG chain (the default)\n"
     "  status                  the FPGA's IDCODE, status register and USERCODE\n"
@@ -41,15 +53,23 @@ const char* const kUsage =
     "                          program a raw image, an Intel HEX .mcs file or the\n"
     "                          data of a .bit file, erasing first and reading back\n"
     "                          when asked\n"
-    "HEX is a run of hexadecimal byte values, e.g. 48656C6C6F.\n";
+    "HEX is a run of hexadecimal byte values, e.g. 48656C6C6F. Numbers are decimal,\n"
+    "or hexadecimal after 0x; a leading 0 is just a 0 (010 is ten).\n";
 
 // --- Arguments -----------------------------------------------------------------
 
+// Decimal, or hexadecimal after 0x or 0X. Never octal: people write 010
+// and 08 for ten and eight. No sign, no spaces.
 bool parse_number(const std::string& text, unsigned long maximum, unsigned long* value) {
-  if (text.empty() || text[0] == '-') return false;
-  char* end = nullptr;
-  *value = std::strtoul(text.c_str(), &end, 0);
-  return *end == '\0' && *value <= maximum;
+  const char* first = text.data();
+  const char* const last = first + text.size();
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    first += 2;
+    base = 16;
+  }
+  const auto [end, error] = std::from_chars(first, last, *value, base);
+  return first != last && error == std::errc{} && end == last && *value <= maximum;
 }
 
 bool parse_cable(const std::string& text, uint32_t* selector) {
@@ -194,8 +214,21 @@ bool valid_arguments(const Command& command, std::string* error) {
   return true;
 }
 
-int run(const Command& command) {
+std::string text_of(const Command& command) {
+  std::string text = command.name;
+  for (const std::string& argument : command.arguments) text += " " + argument;
+  return text;
+}
+
+// With json, scan, status and prom info print their objects there; the
+// other commands' text goes where stdout now leads (stderr).
+int run(const Command& command, std::FILE* json) {
   const auto& a = command.arguments;
+  if (json != nullptr) {
+    if (command.name == "scan") return scan_json(json);
+    if (command.name == "status") return status_json(json);
+    if (command.name == "prom" && a[0] == "info") return prom_info_json(json);
+  }
   if (command.name == "scan") return scan();
   if (command.name == "status") return status();
   if (command.name == "config") return config(a[0]);
@@ -230,10 +263,38 @@ int run(const Command& command) {
   return memory(a[0], static_cast<uint32_t>(address), bytes);
 }
 
+// stdout keeps only the JSON objects: whatever else is printed there (the
+// other commands' reports, the library's own messages) goes to stderr.
+// Returns the stream for the objects.
+std::FILE* keep_stdout_for_json() {
+  std::fflush(stdout);
+  std::FILE* json = fdopen(dup(STDOUT_FILENO), "w");
+  dup2(STDERR_FILENO, STDOUT_FILENO);
+  return json;
+}
+
+// Errors only: every report on stdout, the library's messages among them,
+// goes nowhere, and no progress bar is drawn.
+void silence_stdout() {
+  std::fflush(stdout);
+  const int null_device = open("/dev/null", O_WRONLY);
+  dup2(null_device, STDOUT_FILENO);
+  close(null_device);
+  set_progress_shown(false);
+}
+
+// For -v: a line on stderr after what stdout has so far.
+void tell(const std::string& line) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "velnorctl: %s\n", line.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   uint32_t selector = VELNOR_CABLE_AUTO;
+  std::string cable = "auto";
+  bool quiet = false, verbose = false, json = false;
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -241,15 +302,26 @@ int main(int argc, char** argv) {
       std::printf("%s", kUsage);
       return kExitOk;
     }
+    if (argument == "--version") {
+      std::printf("velnorctl %s\n", VELNORCTL_VERSION);
+      return kExitOk;
+    }
     if (argument == "--cable") {
       if (i + 1 == argc || !parse_cable(argv[i + 1], &selector)) {
         return usage_error(std::string("bad cable '") + (i + 1 < argc ? argv[i + 1] : "") + "'");
       }
-      ++i;
+      cable = argv[++i];
+    } else if (argument == "-q" || argument == "--quiet") {
+      quiet = true;
+    } else if (argument == "-v" || argument == "--verbose") {
+      verbose = true;
+    } else if (argument == "--json") {
+      json = true;
     } else {
       words.push_back(argument);
     }
   }
+  if (quiet && verbose) return usage_error("-q and -v do not go together");
   std::vector<Command> commands;
   std::string error;
   if (!parse_commands(words, &commands, &error)) return usage_error(error);
@@ -257,11 +329,27 @@ int main(int argc, char** argv) {
     if (!valid_arguments(command, &error)) return usage_error(error);
   }
 
+  std::FILE* json_out = json ? keep_stdout_for_json() : nullptr;
+  if (quiet) silence_stdout();
+  if (verbose) {
+    char word[16];
+    std::snprintf(word, sizeof word, "0x%08X", selector);
+    tell("opening cable " + cable + " (selector " + word + ")");
+  }
   const uint32_t opened = velnor_init(selector);
   if (opened != VELNOR_OK) return report_failure("opening the cable", opened);
   int status_code = kExitOk;
   for (const Command& command : commands) {
-    status_code = run(command);
+    if (verbose) tell(text_of(command));
+    const auto start = std::chrono::steady_clock::now();
+    status_code = run(command, json_out);
+    if (json_out != nullptr) std::fflush(json_out);
+    if (verbose) {
+      const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - start);
+      tell(text_of(command) + (status_code == kExitOk ? ": done in " : ": failed after ") +
+           std::to_string(elapsed.count()) + " ms");
+    }
     if (status_code != kExitOk) break;
   }
   velnor_free();

@@ -137,8 +137,7 @@ TEST_F(WithBitstream, UserChannelAndFailures) {
 
   run = velnorctl("default", "--cable lpt config /nonexistent.bit status");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output,
-            "velnorctl: reading /nonexistent.bit failed: 0x10000000 (VELNOR_ERR_FILE)\n");
+  EXPECT_EQ(run.output, "velnorctl: /nonexistent.bit: No such file or directory\n");
 
   run = velnorctl("chain=xc2s150", "--cable lpt config " + path_);
   EXPECT_EQ(run.status, 1);
