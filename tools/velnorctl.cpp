@@ -37,10 +37,10 @@ const char* const kUsage =
     "  prom info               the configuration PROM's part and size\n"
     "  prom read FILE [--length N]   save the PROM's memory (all of it by default)\n"
     "  prom erase              erase the PROM\n"
-    "  prom program FILE [--erase] [--verify]\n"
-    "                          program a raw image, an Intel HEX .mcs file or the\n"
-    "                          data of a .bit file, erasing first and reading back\n"
-    "                          when asked\n"
+    "  prom program FILE [--no-erase] [--no-verify] [--format raw]\n"
+    "                          program the data of a .bit file, an Intel HEX (.mcs)\n"
+    "                          or S-record (.exo) file, or a raw image (.bin);\n"
+    "                          erases first and reads back after\n"
     "HEX is a run of hexadecimal byte values, e.g. 48656C6C6F.\n";
 
 // --- Arguments -----------------------------------------------------------------
@@ -117,11 +117,8 @@ bool parse_commands(const std::vector<std::string>& words, std::vector<Command>*
     } else if (name == "mem") {
       wanted = 3;
     } else if (name == "prom") {
-      // The subcommand, its file where it takes one, then its flags.
+      // The subcommand, then its file where it takes one.
       wanted = i < words.size() && (words[i] == "read" || words[i] == "program") ? 2 : 1;
-      while (i + wanted < words.size() && words[i + wanted].rfind("--", 0) == 0) {
-        wanted += words[i + wanted] == "--length" ? 2 : 1;
-      }
       wanted = std::min(wanted, words.size() - i);
     } else {
       *error = "unknown command '" + name + "'";
@@ -131,6 +128,14 @@ bool parse_commands(const std::vector<std::string>& words, std::vector<Command>*
       *error =
           "'" + name + "' needs " + std::to_string(wanted) + " argument" + (wanted == 1 ? "" : "s");
       return false;
+    }
+    // Flags follow; --length and --format take a value.
+    if (name == "prom") {
+      while (i + wanted < words.size() && words[i + wanted].rfind("--", 0) == 0) {
+        const std::string& flag = words[i + wanted];
+        wanted += flag == "--length" || flag == "--format" ? 2 : 1;
+      }
+      wanted = std::min(wanted, words.size() - i);
     }
     commands->push_back(
         {name,
@@ -167,14 +172,18 @@ bool valid_arguments(const Command& command, std::string* error) {
       return false;
     }
     for (std::size_t i = takes_file ? 2 : 1; i < a.size(); ++i) {
-      const bool known = (what == "read" && a[i] == "--length" && i + 1 < a.size() &&
-                          parse_number(a[i + 1], 0x7FFFFFFF, &number)) ||
-                         (what == "program" && (a[i] == "--erase" || a[i] == "--verify"));
+      const bool known =
+          (what == "read" && a[i] == "--length" && i + 1 < a.size() &&
+           parse_number(a[i + 1], 0x7FFFFFFF, &number)) ||
+          (what == "program" && (a[i] == "--format" && i + 1 < a.size() && a[i + 1] == "raw")) ||
+          // --erase and --verify are the default now; old scripts still pass them.
+          (what == "program" && (a[i] == "--no-erase" || a[i] == "--no-verify" ||
+                                 a[i] == "--erase" || a[i] == "--verify"));
       if (!known) {
         *error = "bad option '" + a[i] + "' for 'prom " + what + "'";
         return false;
       }
-      if (a[i] == "--length") ++i;
+      if (a[i] == "--length" || a[i] == "--format") ++i;
     }
   } else if (command.name == "mem") {
     if (a[0] != "read" && a[0] != "write" && a[0] != "verify") {
@@ -198,15 +207,18 @@ int run(const Command& command) {
   const auto& a = command.arguments;
   if (command.name == "scan") return scan();
   if (command.name == "status") return status();
+  const auto has = [&a](const char* flag) {
+    return std::find(a.begin(), a.end(), flag) != a.end();
+  };
   if (command.name == "config") return config(a[0]);
   if (command.name == "shutdown") return shutdown();
   if (command.name == "prom") {
-    const auto has = [&a](const char* flag) {
-      return std::find(a.begin(), a.end(), flag) != a.end();
-    };
     if (a[0] == "info") return prom_info();
     if (a[0] == "erase") return prom_erase();
-    if (a[0] == "program") return prom_program(a[1], has("--erase"), has("--verify"));
+    if (a[0] == "program") {
+      return prom_program(a[1], has("--format") ? PromFileFormat::Raw : PromFileFormat::Detect,
+                          !has("--no-erase"), !has("--no-verify"));
+    }
     unsigned long length = 0;
     const auto flag = std::find(a.begin(), a.end(), "--length");
     if (flag != a.end()) parse_number(*(flag + 1), 0x7FFFFFFF, &length);

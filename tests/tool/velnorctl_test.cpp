@@ -72,7 +72,7 @@ TEST(Velnorctl, RejectsBadArguments) {
   for (const char* arguments :
        {"--cable lpt:0x10000", "--cable serial", "frobnicate", "config", "spi 3 00", "spi 1 0",
         "mem erase 0 1", "mem write 0x10 zz", "prom", "prom burn", "prom read",
-        "prom read x --length", "prom program x --fast"}) {
+        "prom read x --length", "prom program x --fast", "prom program x --format hex"}) {
     EXPECT_EQ(velnorctl("default", arguments).status, 2) << arguments;
   }
   const ToolRun run = velnorctl("default", "status mem read 0 0");
@@ -259,8 +259,8 @@ TEST(VelnorctlProm, AProgrammedPromConfiguresTheFpgaAtPowerUp) {
   const std::string board = "chain=xcf02s,xc2s200";
 
   // Programmed through the USB cable, its firmware booted first.
-  ToolRun run = velnorctl(board + ";promsave=" + image,
-                          "--cable usb prom info prom program " + bit + " --erase --verify");
+  ToolRun run =
+      velnorctl(board + ";promsave=" + image, "--cable usb prom info prom program " + bit);
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output,
             "Setup EZ-USB Firmware\n-Boot-Wait.-Reconnect\n"
@@ -288,11 +288,47 @@ TEST(VelnorctlProm, AProgrammedPromConfiguresTheFpgaAtPowerUp) {
   for (const std::string& path : {bit, mcs, image, stem + ".read"}) std::remove(path.c_str());
 }
 
+// Erase and read-back are the default. A PROM programmed over old data
+// (flash bits only go from 1 to 0) shows where it differs; a bitstream
+// that starts up on the JTAG clock draws a warning, as no PROM clocks it.
+TEST_F(WithBitstream, PromProgramErasesAndVerifiesUnlessTold) {
+  const std::string stem = ::testing::TempDir() + "velnorctl_old_" + std::to_string(getpid());
+  write_all(stem + ".old", std::string(512, '\x0F'));
+  write_all(stem + ".bin", std::string("\xFF\xAA\x99\x55\x66", 5));
+  const std::string board = "chain=xcf02s,xc2s200;promimage=" + stem + ".old";
+  const std::string warning = "velnorctl: warning: " + path_ +
+                              " starts up on the JTAG clock; an FPGA loading it from the PROM "
+                              "will not start (make it with the start-up clock CCLK)\n";
+  const struct {
+    std::string arguments;
+    int status;
+    std::string output;
+  } kCases[] = {
+      {stem + ".bin", 0,
+       "PROM erased\nprogrammed 512 bytes from " + stem + ".bin\nverified 512 bytes\n"},
+      {stem + ".bin --erase --verify", 0,
+       "PROM erased\nprogrammed 512 bytes from " + stem + ".bin\nverified 512 bytes\n"},
+      {stem + ".bin --no-erase", 1,
+       "programmed 512 bytes from " + stem +
+           ".bin\nvelnorctl: prom verify failed at byte 0x000000: expected 0xFF, read 0x0F\n"},
+      {stem + ".bin --no-erase --no-verify", 0, "programmed 512 bytes from " + stem + ".bin\n"},
+      {path_ + " --no-erase --no-verify", 0,
+       warning + "programmed 167424 bytes from " + path_ + "\n"},
+  };
+  for (const auto& c : kCases) {
+    const ToolRun run = velnorctl(board, "--cable lpt prom program " + c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.arguments;
+    EXPECT_EQ(run.output, c.output) << c.arguments;
+  }
+  for (const char* end : {".old", ".bin"}) std::remove((stem + end).c_str());
+}
+
 TEST(VelnorctlProm, Refusals) {
   ToolRun run = velnorctl("chain=xc2s200", "--cable lpt prom info");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, "velnorctl: prom info failed: 0x00800000 (VELNOR_ERR_NO_TARGET)\n");
-  run = velnorctl("chain=xcf01s,xc2s200", "--cable lpt prom program " VELNOR_BITGEN_PATH);
+  run = velnorctl("chain=xcf01s,xc2s200",
+                  "--cable lpt prom program " VELNOR_BITGEN_PATH " --format raw");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("do not fit the PROM's 131072"), std::string::npos) << run.output;
 }
