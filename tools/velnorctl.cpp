@@ -28,7 +28,8 @@ const char* const kUsage =
     "commands, run in order:\n"
     "  scan                    list the devices on the JTAG chain (the default)\n"
     "  status                  the FPGA's IDCODE, status register and USERCODE\n"
-    "  config FILE             configure the FPGA from a bitstream file\n"
+    "  config FILE [--force]   configure the FPGA from a bitstream file made for it\n"
+    "                          (--force: for whatever part the file names)\n"
     "  shutdown                shut the FPGA down\n"
     "  spi CHANNEL HEX         send bytes on user channel 1 or 2, print the answer\n"
     "  mem read ADDRESS LENGTH read the design's memory\n"
@@ -130,7 +131,7 @@ bool parse_commands(const std::vector<std::string>& words, std::vector<Command>*
       return false;
     }
     // Flags follow; --length and --format take a value.
-    if (name == "prom") {
+    if (name == "config" || name == "prom") {
       while (i + wanted < words.size() && words[i + wanted].rfind("--", 0) == 0) {
         const std::string& flag = words[i + wanted];
         wanted += flag == "--length" || flag == "--format" ? 2 : 1;
@@ -151,7 +152,14 @@ bool valid_arguments(const Command& command, std::string* error) {
   const auto& a = command.arguments;
   unsigned long number = 0;
   std::vector<uint8_t> bytes;
-  if (command.name == "spi") {
+  if (command.name == "config") {
+    for (std::size_t i = 1; i < a.size(); ++i) {
+      if (a[i] != "--force") {
+        *error = "bad option '" + a[i] + "' for 'config'";
+        return false;
+      }
+    }
+  } else if (command.name == "spi") {
     if (!parse_number(a[0], 2, &number) || number < 1) {
       *error = "spi channel must be 1 or 2";
       return false;
@@ -210,7 +218,7 @@ int run(const Command& command) {
   const auto has = [&a](const char* flag) {
     return std::find(a.begin(), a.end(), flag) != a.end();
   };
-  if (command.name == "config") return config(a[0]);
+  if (command.name == "config") return config(a[0], has("--force"));
   if (command.name == "shutdown") return shutdown();
   if (command.name == "prom") {
     if (a[0] == "info") return prom_info();

@@ -72,7 +72,8 @@ TEST(Velnorctl, RejectsBadArguments) {
   for (const char* arguments :
        {"--cable lpt:0x10000", "--cable serial", "frobnicate", "config", "spi 3 00", "spi 1 0",
         "mem erase 0 1", "mem write 0x10 zz", "prom", "prom burn", "prom read",
-        "prom read x --length", "prom program x --fast", "prom program x --format hex"}) {
+        "prom read x --length", "prom program x --fast", "prom program x --format hex",
+        "config x --fast"}) {
     EXPECT_EQ(velnorctl("default", arguments).status, 2) << arguments;
   }
   const ToolRun run = velnorctl("default", "status mem read 0 0");
@@ -133,17 +134,36 @@ TEST_F(WithBitstream, UserChannelAndFailures) {
   EXPECT_EQ(run.output,
             "velnorctl: reading /nonexistent.bit failed: 0x10000000 (VELNOR_ERR_FILE)\n");
 
-  run = velnorctl("chain=xc2s150", "--cable lpt config " + path_);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.output.find("velnorctl: config failed: 0x00000001 (VELNOR_ERR_CRC)\n"),
-            std::string::npos)
-      << run.output;
-
   run = velnorctl("default", "--cable lpt config " + path_ + " mem write 0 11 mem verify 0 12");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("Verify error 00000000\nvelnorctl: mem verify failed at 0x00000000\n"),
             std::string::npos)
       << run.output;
+}
+
+// The header names the part; the chain's FPGA is compared by IDCODE (the
+// device table calls an XC2S200 "v200").
+TEST_F(WithBitstream, ConfigRefusesAFileMadeForAnotherPart) {
+  const struct {
+    const char* chain;
+    const char* flag;
+    int status;
+    const char* output;
+  } kCases[] = {
+      {"xcf02s,xc2s200", "", 0, "configured\n"},
+      {"xc2s50,xc2s200", "", 1,
+       "is made for 2s200fg256, but the FPGA on the chain is an XC2S50 (IDCODE 0x00610093); "
+       "--force configures it anyway\n"},
+      {"xc2s150/v2", "", 1, "but the FPGA on the chain is an XC2S150 (IDCODE 0x20618093)"},
+      {"xc2s150", " --force", 1, "velnorctl: config failed: 0x00000001 (VELNOR_ERR_CRC)\n"},
+  };
+  for (const auto& c : kCases) {
+    const ToolRun run =
+        velnorctl(std::string("chain=") + c.chain, "--cable lpt config " + path_ + c.flag);
+    EXPECT_EQ(run.status, c.status) << c.chain << c.flag << "\n" << run.output;
+    EXPECT_NE(run.output.find(c.output), std::string::npos) << c.chain << c.flag << "\n"
+                                                            << run.output;
+  }
 }
 
 TEST(Velnorctl, BadBoardDescriptionIsReportedAndNothingIsFound) {
