@@ -273,10 +273,13 @@ bool parse_s_records(const std::string& text, std::vector<std::uint8_t>* bytes,
         *reason = ": " + *reason;
         return false;
       }
-    } else if ((type == 5 || type == 6) && address != data_records) {
-      *reason = ": the count record says " + std::to_string(address) + " data records, not " +
-                std::to_string(data_records);
-      return false;
+    } else if (type == 5 || type == 6) {
+      // The count is as wide as the record's address field: 16 or 24 bits.
+      if (address != (data_records & (type == 5 ? 0xFFFFu : 0xFFFFFFu))) {
+        *reason = ": the count record says " + std::to_string(address) + " data records, not " +
+                  std::to_string(data_records);
+        return false;
+      }
     } else if (type >= 7) {
       *end = true;
     }
