@@ -86,6 +86,7 @@ int prom_program(const std::string& path, PromFileFormat format, bool erase, boo
     return kExitFailed;
   }
   if (starts_up_on_jtag_clock(image)) {
+    std::fflush(stdout);
     std::fprintf(stderr,
                  "velnorctl: warning: %s starts up on the JTAG clock; an FPGA loading it from the "
                  "PROM will not start (make it with the start-up clock CCLK)\n",
