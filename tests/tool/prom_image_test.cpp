@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <map>
 
 namespace velnor::tools {
@@ -153,23 +152,6 @@ TEST(PromFiles, OnlyRegularFilesOfAPlausibleSizeAreRead) {
   std::remove(path.c_str());
   EXPECT_FALSE(load_prom_image("/nonexistent/image.bin", PromFileFormat::Raw, &image, &error));
   EXPECT_EQ(error, "cannot open the file");
-}
-
-// The vendor's CD ships one design built for JTAG configuration (start-up
-// on the JTAG clock) beside designs for a PROM (CCLK).
-TEST(PromFiles, TheStartupClockIsReadFromTheCorWord) {
-  const std::string examples =
-      std::string(VELNOR_REALDATA_DIR) + "/HattonLe_XessCorp-Tools-CD/Examples/XSA/";
-  if (!std::ifstream(examples + "100/fintf_jtag/fintf_jtag.bit")) {
-    GTEST_SKIP() << "no real bitstreams beside the repository";
-  }
-  for (const auto& [file, jtag] : {std::pair{"100/fintf_jtag/fintf_jtag.bit", true},
-                                   std::pair{"100/test_board/test_board.bit", false}}) {
-    std::vector<std::uint8_t> image;
-    std::string error;
-    ASSERT_TRUE(load_prom_image(examples + file, PromFileFormat::Detect, &image, &error)) << error;
-    EXPECT_EQ(starts_up_on_jtag_clock(image), jtag) << file;
-  }
 }
 
 TEST(PromFiles, PaddingFillsWholeBlocksWithTheErasedValue) {
