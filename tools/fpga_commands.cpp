@@ -1,8 +1,10 @@
 #include "fpga_commands.h"
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "cli_output.h"
@@ -14,6 +16,68 @@ namespace {
 // The user channel relies on the FPGA selection of an FPGA operation; a
 // status check without outputs makes it.
 std::uint32_t select_fpga() { return velnor_get_status(nullptr, nullptr, nullptr); }
+
+// The Spartan-II parts as a .bit header names them (before the package, as
+// in "2s200fg256") and by IDCODE without its version nibble. The IDCODE of
+// an XC2S200 is also the Virtex XCV200's, which the device table lists
+// first, so parts are compared by IDCODE, never by the table's names.
+struct FpgaPart {
+  const char* name;
+  uint32_t idcode;
+};
+constexpr FpgaPart kFpgaParts[] = {
+    {"2s15", 0x0608093},  {"2s30", 0x060C093},  {"2s50", 0x0610093},
+    {"2s100", 0x0614093}, {"2s150", 0x0618093}, {"2s200", 0x061C093},
+};
+constexpr uint32_t kIdcodeWithoutVersion = 0x0FFFFFFF;
+
+const FpgaPart* part_by_idcode(uint32_t idcode) {
+  for (const FpgaPart& part : kFpgaParts) {
+    if ((idcode & kIdcodeWithoutVersion) == part.idcode) return &part;
+  }
+  return nullptr;
+}
+
+// "xc" may lead; the package follows the size and begins with a letter, but
+// not with "e", which makes the name a Spartan-IIE's ("2s50eft256").
+const FpgaPart* part_by_header_name(const char* header_name) {
+  std::string name = header_name;
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (name.rfind("xc", 0) == 0) name.erase(0, 2);
+  for (const FpgaPart& part : kFpgaParts) {
+    const std::size_t length = std::strlen(part.name);
+    if (name.compare(0, length, part.name) != 0) continue;
+    if (name.size() == length ||
+        (std::isalpha(static_cast<unsigned char>(name[length])) && name[length] != 'e')) {
+      return &part;
+    }
+  }
+  return nullptr;
+}
+
+// Checks the file's part against the FPGA the library will configure, the
+// first Spartan-II from the TDO end, before anything is clocked into it.
+// Without a chain to look at, the configuration itself reports why.
+bool made_for_the_chains_fpga(const std::string& path, const char* header_name) {
+  if (velnor_scan_chain(nullptr) & (VELNOR_ERR_POWER_DOWN | VELNOR_BUSY | VELNOR_ERR_PROBE)) {
+    return true;
+  }
+  VelnorChainDevice device;
+  for (int32_t index = 0; velnor_chain_device(index, &device) != 0; ++index) {
+    const FpgaPart* found = part_by_idcode(device.idcode);
+    if (found == nullptr) continue;
+    if (part_by_header_name(header_name) == found) return true;
+    std::string chain_name = std::string("XC") + found->name;
+    for (char& c : chain_name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "velnorctl: %s is made for %s, but the FPGA on the chain is an %s (IDCODE "
+                 "0x%08X); --force configures it anyway\n",
+                 path.c_str(), header_name, chain_name.c_str(), device.idcode);
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -51,13 +115,14 @@ int status() {
 
 // Runs the configuration on the library's worker thread and follows its
 // count word, drawing a progress bar when a person is watching.
-int config(const std::string& path) {
+int config(const std::string& path, bool force) {
   VelnorBitFileInfo info;
   if (velnor_bitfile_info(path.c_str(), &info) != VELNOR_OK) {
     return report_bad_bitstream(path);
   }
   std::printf("file %s\n  design  %s\n  part    %s\n  date    %s %s\n  length  %u bytes\n",
               path.c_str(), info.design_name, info.part_name, info.date, info.time, info.length);
+  if (!force && !made_for_the_chains_fpga(path, info.part_name)) return kExitFailed;
   std::fflush(stdout);
   const bool show_progress = progress_wanted();
   int32_t remaining = static_cast<int32_t>(VELNOR_COUNT_BACKGROUND);

@@ -9,7 +9,9 @@ namespace velnor::tools {
 
 int scan();
 int status();
-int config(const std::string& path);
+// Refuses a file made for another part than the FPGA on the chain unless
+// forced.
+int config(const std::string& path, bool force);
 int shutdown();
 int spi(std::uint8_t channel, const std::vector<std::uint8_t>& transmit);
 // mode: "read", "write" or "verify"; a read fills bytes' length.

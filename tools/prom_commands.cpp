@@ -79,14 +79,21 @@ int prom_read(const std::string& path, uint32_t length) {
   return kExitOk;
 }
 
-int prom_program(const std::string& path, bool erase, bool verify) {
+int prom_program(const std::string& path, PromFileFormat format, bool erase, bool verify) {
   std::vector<uint8_t> image;
   std::string error;
-  if (!velnor::tools::load_prom_image(path, &image, &error)) {
+  if (!load_prom_image(path, format, &image, &error)) {
     std::fprintf(stderr, "velnorctl: %s: %s\n", path.c_str(), error.c_str());
     return kExitFailed;
   }
-  velnor::tools::pad_to_blocks(&image);
+  if (starts_up_on_jtag_clock(image)) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "velnorctl: warning: %s starts up on the JTAG clock; an FPGA loading it from the "
+                 "PROM will not start (make it with the start-up clock CCLK)\n",
+                 path.c_str());
+  }
+  pad_to_blocks(&image);
   const auto length = static_cast<uint32_t>(image.size());
   uint32_t size = 0;
   uint32_t result = velnor_cfgrom_info(nullptr, &size);
@@ -114,8 +121,9 @@ int prom_program(const std::string& path, bool erase, bool verify) {
   const auto mismatch = std::mismatch(image.begin(), image.end(), back.begin());
   if (mismatch.first != image.end()) {
     std::fflush(stdout);
-    std::fprintf(stderr, "velnorctl: prom verify failed at byte 0x%06X\n",
-                 static_cast<unsigned>(mismatch.first - image.begin()));
+    std::fprintf(
+        stderr, "velnorctl: prom verify failed at byte 0x%06X: expected 0x%02X, read 0x%02X\n",
+        static_cast<unsigned>(mismatch.first - image.begin()), *mismatch.first, *mismatch.second);
     return kExitFailed;
   }
   std::printf("verified %u bytes\n", length);

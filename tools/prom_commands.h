@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "prom_image.h"
+
 namespace velnor::tools {
 
 int prom_info();
 int prom_erase();
 // length 0 reads the whole part.
 int prom_read(const std::string& path, std::uint32_t length);
-int prom_program(const std::string& path, bool erase, bool verify);
+// Erases first and reads back after unless told not to.
+int prom_program(const std::string& path, PromFileFormat format, bool erase, bool verify);
 
 }  // namespace velnor::tools

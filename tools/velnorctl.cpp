@@ -40,7 +40,8 @@ const char* const kUsage =
     "commands, run in order:\n"
     "  scan                    list the devices on the JTAG chain (the default)\n"
     "  status                  the FPGA's IDCODE, status register and USERCODE\n"
-    "  config FILE             configure the FPGA from a bitstream file\n"
+    "  config FILE [--force]   configure the FPGA from a bitstream file made for it\n"
+    "                          (--force: for whatever part the file names)\n"
     "  shutdown                shut the FPGA down\n"
     "  spi CHANNEL HEX         send bytes on user channel 1 or 2, print the answer\n"
     "  mem read ADDRESS LENGTH read the design's memory\n"
@@ -49,10 +50,10 @@ const char* const kUsage =
     "  prom info               the configuration PROM's part and size\n"
     "  prom read FILE [--length N]   save the PROM's memory (all of it by default)\n"
     "  prom erase              erase the PROM\n"
-    "  prom program FILE [--erase] [--verify]\n"
-    "                          program a raw image, an Intel HEX .mcs file or the\n"
-    "                          data of a .bit file, erasing first and reading back\n"
-    "                          when asked\n"
+    "  prom program FILE [--no-erase] [--no-verify] [--format raw]\n"
+    "                          program the data of a .bit file, an Intel HEX (.mcs)\n"
+    "                          or S-record (.exo) file, or a raw image (.bin);\n"
+    "                          erases first and reads back after\n"
     "HEX is a run of hexadecimal byte values, e.g. 48656C6C6F. Numbers are decimal,\n"
     "or hexadecimal after 0x; a leading 0 is just a 0 (010 is ten).\n";
 
@@ -137,11 +138,8 @@ bool parse_commands(const std::vector<std::string>& words, std::vector<Command>*
     } else if (name == "mem") {
       wanted = 3;
     } else if (name == "prom") {
-      // The subcommand, its file where it takes one, then its flags.
+      // The subcommand, then its file where it takes one.
       wanted = i < words.size() && (words[i] == "read" || words[i] == "program") ? 2 : 1;
-      while (i + wanted < words.size() && words[i + wanted].rfind("--", 0) == 0) {
-        wanted += words[i + wanted] == "--length" ? 2 : 1;
-      }
       wanted = std::min(wanted, words.size() - i);
     } else {
       *error = "unknown command '" + name + "'";
@@ -151,6 +149,14 @@ bool parse_commands(const std::vector<std::string>& words, std::vector<Command>*
       *error =
           "'" + name + "' needs " + std::to_string(wanted) + " argument" + (wanted == 1 ? "" : "s");
       return false;
+    }
+    // Flags follow; --length and --format take a value.
+    if (name == "config" || name == "prom") {
+      while (i + wanted < words.size() && words[i + wanted].rfind("--", 0) == 0) {
+        const std::string& flag = words[i + wanted];
+        wanted += flag == "--length" || flag == "--format" ? 2 : 1;
+      }
+      wanted = std::min(wanted, words.size() - i);
     }
     commands->push_back(
         {name,
@@ -166,7 +172,14 @@ bool valid_arguments(const Command& command, std::string* error) {
   const auto& a = command.arguments;
   unsigned long number = 0;
   std::vector<uint8_t> bytes;
-  if (command.name == "spi") {
+  if (command.name == "config") {
+    for (std::size_t i = 1; i < a.size(); ++i) {
+      if (a[i] != "--force") {
+        *error = "bad option '" + a[i] + "' for 'config'";
+        return false;
+      }
+    }
+  } else if (command.name == "spi") {
     if (!parse_number(a[0], 2, &number) || number < 1) {
       *error = "spi channel must be 1 or 2";
       return false;
@@ -187,14 +200,18 @@ bool valid_arguments(const Command& command, std::string* error) {
       return false;
     }
     for (std::size_t i = takes_file ? 2 : 1; i < a.size(); ++i) {
-      const bool known = (what == "read" && a[i] == "--length" && i + 1 < a.size() &&
-                          parse_number(a[i + 1], 0x7FFFFFFF, &number)) ||
-                         (what == "program" && (a[i] == "--erase" || a[i] == "--verify"));
+      const bool known =
+          (what == "read" && a[i] == "--length" && i + 1 < a.size() &&
+           parse_number(a[i + 1], 0x7FFFFFFF, &number)) ||
+          (what == "program" && (a[i] == "--format" && i + 1 < a.size() && a[i + 1] == "raw")) ||
+          // --erase and --verify are the default now; old scripts still pass them.
+          (what == "program" && (a[i] == "--no-erase" || a[i] == "--no-verify" ||
+                                 a[i] == "--erase" || a[i] == "--verify"));
       if (!known) {
         *error = "bad option '" + a[i] + "' for 'prom " + what + "'";
         return false;
       }
-      if (a[i] == "--length") ++i;
+      if (a[i] == "--length" || a[i] == "--format") ++i;
     }
   } else if (command.name == "mem") {
     if (a[0] != "read" && a[0] != "write" && a[0] != "verify") {
@@ -231,15 +248,18 @@ int run(const Command& command, std::FILE* json) {
   }
   if (command.name == "scan") return scan();
   if (command.name == "status") return status();
-  if (command.name == "config") return config(a[0]);
+  const auto has = [&a](const char* flag) {
+    return std::find(a.begin(), a.end(), flag) != a.end();
+  };
+  if (command.name == "config") return config(a[0], has("--force"));
   if (command.name == "shutdown") return shutdown();
   if (command.name == "prom") {
-    const auto has = [&a](const char* flag) {
-      return std::find(a.begin(), a.end(), flag) != a.end();
-    };
     if (a[0] == "info") return prom_info();
     if (a[0] == "erase") return prom_erase();
-    if (a[0] == "program") return prom_program(a[1], has("--erase"), has("--verify"));
+    if (a[0] == "program") {
+      return prom_program(a[1], has("--format") ? PromFileFormat::Raw : PromFileFormat::Detect,
+                          !has("--no-erase"), !has("--no-verify"));
+    }
     unsigned long length = 0;
     const auto flag = std::find(a.begin(), a.end(), "--length");
     if (flag != a.end()) parse_number(*(flag + 1), 0x7FFFFFFF, &length);

@@ -28,7 +28,12 @@
 //                        USER1/USER2 (see user_design.h).
 //   usercode=HEX         what USERCODE reads once the Spartan-II is
 //                        configured.
-//   mode, design and usercode apply to every Spartan-II on the chain.
+//   cfgout=pipeline|plain  whether CFG_OUT shifts a leading pipeline bit
+//                        before the words a read packet asked for (what
+//                        the library expects) or starts with their first
+//                        bit (to reproduce a part that does not).
+//   mode, design, usercode and cfgout apply to every Spartan-II on the
+//   chain.
 //   promimage=PATH       preloads every XCF's array from a raw image: bytes
 //                        in .bit order (stored bit k = mask 0x80 >> k % 8 of
 //                        byte k / 8); a shorter file leaves the rest erased.
@@ -56,7 +61,8 @@
 // Default: chain=xcf02s/v0,xc2s200/v0; lpt=0x378:cable; usb=0; power=on;
 // platform=nt; rights=admin; giveio=running; driverfile=installed;
 // localdriver=present; systemroot=C:\WINDOWS; time=virtual; trace=off;
-// mode=master; design=memory; usercode=FFFFFFFF; powerup=none.
+// mode=master; design=memory; usercode=FFFFFFFF; cfgout=pipeline;
+// powerup=none.
 #include "bench/board.h"
 
 #include <algorithm>
@@ -115,6 +121,7 @@ struct Description {
   ConfigMode mode = ConfigMode::MasterSerial;
   DesignKind design = DesignKind::Memory;
   std::uint32_t usercode = 0xFFFFFFFF;
+  bool cfg_out_pipeline = true;
   std::string prom_image;
   std::string prom_save;
   bool powerup_prom = false;
@@ -451,6 +458,9 @@ bool parse_item(std::string_view key, std::string_view value, Description* d, st
                  {"none", DesignKind::None}},
                 &d->design, error);
   }
+  if (key == "cfgout") {
+    return pick(key, value, {{"pipeline", true}, {"plain", false}}, &d->cfg_out_pipeline, error);
+  }
   if (key == "usercode") {
     std::uint64_t usercode = 0;
     if (!parse_hex(value, 0xFFFFFFFF, &usercode)) {
@@ -548,6 +558,7 @@ std::unique_ptr<Board> Board::parse(std::string_view description, std::string* e
       fpga->set_mode(d.mode);
       fpga->design().set_kind(d.design);
       fpga->set_usercode(d.usercode);
+      fpga->set_cfg_out_pipeline(d.cfg_out_pipeline);
     }
   }
   std::vector<std::uint8_t> image;

@@ -5,9 +5,13 @@
 // sees one serial stream. Before synchronisation it watches a 32-bit window
 // for the sync word, which also fixes the word boundary; afterwards it takes
 // 32-bit words most significant bit first and parses packets. It stays
-// synchronised until power is lost (the Virtex family has no desync
-// command). In master-serial mode a PROM feeds the same logic through
-// serial_configuration_bit, one bit per CCLK.
+// synchronised until power is lost or PROGRAM is pulsed (the Virtex family
+// has no desync command), and a sync word counts only on the word boundary:
+// a bit too many or too few, such as another device's bypass bit shifted
+// through CFG_IN, puts every later word off the boundary, and the part never
+// reaches DONE while INIT stays high, the failure the vendor describes for
+// misaligned configuration data. In master-serial mode a PROM feeds the same
+// logic through serial_configuration_bit, one bit per CCLK.
 //
 // Start-up, as modelled:
 //   START   with the frame counts right and no CRC error, arms the
@@ -125,8 +129,9 @@ class Spartan2::Logic {
     bool last_ = false;
   };
 
-  // CFG_OUT: Capture-DR loads the words a read packet asked for behind one
-  // pipeline bit, most significant bit first; zeros follow.
+  // CFG_OUT: Capture-DR loads the words a read packet asked for, most
+  // significant bit first, behind one pipeline bit (or none, for a board
+  // that reproduces a part without it); zeros follow.
   class CfgOut final : public DataRegister {
    public:
     explicit CfgOut(Logic& logic) : logic_(logic) {}
@@ -134,7 +139,7 @@ class Spartan2::Logic {
       value_ = logic_.state.read_value;
       bits_ = 32 * std::uint64_t{logic_.state.read_words};
       logic_.state.read_words = 0;
-      position_ = 0;
+      position_ = logic_.cfg_out_pipeline ? 0 : 1;
     }
     bool output() const override {
       if (position_ == 0 || position_ > bits_) return false;
@@ -259,6 +264,7 @@ class Spartan2::Logic {
   const Spartan2Geometry geometry;
   ConfigMode mode = ConfigMode::MasterSerial;
   std::uint32_t usercode = 0xFFFFFFFF;
+  bool cfg_out_pipeline = true;
   UserDesign design;
   State state;
   CfgIn cfg_in{*this};
@@ -483,6 +489,7 @@ void Spartan2::set_usercode(std::uint32_t usercode) {
 
 std::uint32_t Spartan2::usercode() const { return logic_->usercode; }
 UserDesign& Spartan2::design() { return logic_->design; }
+void Spartan2::set_cfg_out_pipeline(bool pipeline) { logic_->cfg_out_pipeline = pipeline; }
 
 bool Spartan2::done() const { return logic_->state.done; }
 bool Spartan2::init() const { return !logic_->state.crc_error; }

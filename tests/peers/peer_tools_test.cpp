@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -16,7 +17,10 @@ namespace {
 
 using velnor::testing::installed;
 using velnor::testing::ProgramRun;
+using velnor::testing::read_text;
 using velnor::testing::run_peer;
+using velnor::testing::run_shell;
+using velnor::testing::TempDir;
 using velnor::testing::through_preload;
 using velnor::testing::velnorctl;
 
@@ -197,6 +201,50 @@ TEST(PeerTools, Xc3sprogFindsTheSamePartsAndIrLengths) {
       found.push_back(device);
     }
     EXPECT_EQ(found, chain) << board << "\n" << run.output;
+  }
+}
+
+// The FPGA's DONE pin as the last instruction scan of a board trace
+// captured it. Trace lines of TCK cycles read "C TMS TDI TDO STATES", the
+// last hex digit of STATES being the TAP state of the device nearest TDO;
+// the cycles that leave Shift-IR (B) shift the bits out. The FPGA is the
+// device nearest TDI, so its five capture bits come last, DONE third.
+bool done_at_last_ir_scan(const std::string& trace) {
+  std::istringstream lines(trace);
+  std::string line, scan, last_scan;
+  char state = '0';
+  while (std::getline(lines, line)) {
+    char tms, tdi, tdo;
+    char states[32];
+    if (std::sscanf(line.c_str(), "C %c %c %c %31s", &tms, &tdi, &tdo, states) != 4) continue;
+    if (state == 'B') {
+      scan += tdo;
+    } else if (!scan.empty()) {
+      last_scan = scan;
+      scan.clear();
+    }
+    state = states[std::strlen(states) - 1];
+  }
+  return last_scan.size() >= 5 && last_scan[last_scan.size() - 3] == '1';
+}
+
+// xc3sprog configures a Spartan-II with three short CFG_IN scans (the
+// shutdown words) before the bitstream, each scan as long as its data plus
+// the bypass bits of the other devices. Alone on the chain the FPGA starts.
+// With a PROM on the chain every scan brings one bit more: the part, in
+// step with its words since the first sync word, takes the next sync word
+// off the word boundary for something else and never reaches DONE.
+TEST(PeerTools, Xc3sprogConfiguresTheFpgaOnlyWithScansOfWholeWords) {
+  if (!installed("xc3sprog")) GTEST_SKIP() << "xc3sprog is not installed";
+  TempDir folder;
+  const std::string bitstream = folder.path("xc2s15.bit"), trace = folder.path("trace");
+  ASSERT_EQ(run_shell(VELNOR_BITGEN_PATH " xc2s15 " + bitstream).status, 0);
+  for (const auto& [board, done] :
+       {std::pair{"chain=xc2s15", true}, std::pair{"chain=xcf01s,xc2s15", false}}) {
+    const ProgramRun run = run_shell(through_preload(board, "VELNOR_PARPORT_TRACE=" + trace) +
+                                     "timeout 120 xc3sprog -c dlc5 -p 0 " + bitstream);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(done_at_last_ir_scan(read_text(trace)), done) << board;
   }
 }
 

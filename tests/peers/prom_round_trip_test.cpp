@@ -68,8 +68,10 @@ TEST(PromRoundTrip, VelnorProgramsXc3sprogReadsBack) {
   write_text(folder.path("image.bin"), image);
   const std::string array = folder.path("array");
 
-  const ProgramRun program = velnorctl(through_preload(kBoard + ";promsave=" + array),
-                                       "--cable lpt prom program " + folder.path("image.bin"));
+  // A fresh board's PROM is blank: no 15-second erase in real time first.
+  const ProgramRun program =
+      velnorctl(through_preload(kBoard + ";promsave=" + array),
+                "--cable lpt prom program " + folder.path("image.bin") + " --no-erase");
   expect_clean_run(program);
 
   const ProgramRun read = run_peer(kBoard + ";promimage=" + array,

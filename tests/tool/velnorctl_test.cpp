@@ -79,7 +79,8 @@ TEST(Velnorctl, RejectsBadArguments) {
   for (const char* arguments :
        {"--cable lpt:0x10000", "--cable serial", "frobnicate", "config", "spi 3 00", "spi 1 0",
         "mem erase 0 1", "mem write 0x10 zz", "prom", "prom burn", "prom read",
-        "prom read x --length", "prom program x --fast"}) {
+        "prom read x --length", "prom program x --fast", "prom program x --format hex",
+        "config x --fast"}) {
     EXPECT_EQ(velnorctl("default", arguments).status, 2) << arguments;
   }
   const ToolRun run = velnorctl("default", "status mem read 0 0");
@@ -139,17 +140,36 @@ TEST_F(WithBitstream, UserChannelAndFailures) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, "velnorctl: /nonexistent.bit: No such file or directory\n");
 
-  run = velnorctl("chain=xc2s150", "--cable lpt config " + path_);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.output.find("velnorctl: config failed: 0x00000001 (VELNOR_ERR_CRC)\n"),
-            std::string::npos)
-      << run.output;
-
   run = velnorctl("default", "--cable lpt config " + path_ + " mem write 0 11 mem verify 0 12");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("Verify error 00000000\nvelnorctl: mem verify failed at 0x00000000\n"),
             std::string::npos)
       << run.output;
+}
+
+// The header names the part; the chain's FPGA is compared by IDCODE (the
+// device table calls an XC2S200 "v200").
+TEST_F(WithBitstream, ConfigRefusesAFileMadeForAnotherPart) {
+  const struct {
+    const char* chain;
+    const char* flag;
+    int status;
+    const char* output;
+  } kCases[] = {
+      {"xcf02s,xc2s200", "", 0, "configured\n"},
+      {"xc2s50,xc2s200", "", 1,
+       "is made for 2s200fg256, but the FPGA on the chain is an XC2S50 (IDCODE 0x00610093); "
+       "--force configures it anyway\n"},
+      {"xc2s150/v2", "", 1, "but the FPGA on the chain is an XC2S150 (IDCODE 0x20618093)"},
+      {"xc2s150", " --force", 1, "velnorctl: config failed: 0x00000001 (VELNOR_ERR_CRC)\n"},
+  };
+  for (const auto& c : kCases) {
+    const ToolRun run =
+        velnorctl(std::string("chain=") + c.chain, "--cable lpt config " + path_ + c.flag);
+    EXPECT_EQ(run.status, c.status) << c.chain << c.flag << "\n" << run.output;
+    EXPECT_NE(run.output.find(c.output), std::string::npos) << c.chain << c.flag << "\n"
+                                                            << run.output;
+  }
 }
 
 TEST(Velnorctl, BadBoardDescriptionIsReportedAndNothingIsFound) {
@@ -265,8 +285,8 @@ TEST(VelnorctlProm, AProgrammedPromConfiguresTheFpgaAtPowerUp) {
   const std::string board = "chain=xcf02s,xc2s200";
 
   // Programmed through the USB cable, its firmware booted first.
-  ToolRun run = velnorctl(board + ";promsave=" + image,
-                          "--cable usb prom info prom program " + bit + " --erase --verify");
+  ToolRun run =
+      velnorctl(board + ";promsave=" + image, "--cable usb prom info prom program " + bit);
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output,
             "Setup EZ-USB Firmware\n-Boot-Wait.-Reconnect\n"
@@ -294,11 +314,47 @@ TEST(VelnorctlProm, AProgrammedPromConfiguresTheFpgaAtPowerUp) {
   for (const std::string& path : {bit, mcs, image, stem + ".read"}) std::remove(path.c_str());
 }
 
+// Erase and read-back are the default. A PROM programmed over old data
+// (flash bits only go from 1 to 0) shows where it differs; a bitstream
+// that starts up on the JTAG clock draws a warning, as no PROM clocks it.
+TEST_F(WithBitstream, PromProgramErasesAndVerifiesUnlessTold) {
+  const std::string stem = ::testing::TempDir() + "velnorctl_old_" + std::to_string(getpid());
+  write_all(stem + ".old", std::string(512, '\x0F'));
+  write_all(stem + ".bin", std::string("\xFF\xAA\x99\x55\x66", 5));
+  const std::string board = "chain=xcf02s,xc2s200;promimage=" + stem + ".old";
+  const std::string warning = "velnorctl: warning: " + path_ +
+                              " starts up on the JTAG clock; an FPGA loading it from the PROM "
+                              "will not start (make it with the start-up clock CCLK)\n";
+  const struct {
+    std::string arguments;
+    int status;
+    std::string output;
+  } kCases[] = {
+      {stem + ".bin", 0,
+       "PROM erased\nprogrammed 512 bytes from " + stem + ".bin\nverified 512 bytes\n"},
+      {stem + ".bin --erase --verify", 0,
+       "PROM erased\nprogrammed 512 bytes from " + stem + ".bin\nverified 512 bytes\n"},
+      {stem + ".bin --no-erase", 1,
+       "programmed 512 bytes from " + stem +
+           ".bin\nvelnorctl: prom verify failed at byte 0x000000: expected 0xFF, read 0x0F\n"},
+      {stem + ".bin --no-erase --no-verify", 0, "programmed 512 bytes from " + stem + ".bin\n"},
+      {path_ + " --no-erase --no-verify", 0,
+       warning + "programmed 167424 bytes from " + path_ + "\n"},
+  };
+  for (const auto& c : kCases) {
+    const ToolRun run = velnorctl(board, "--cable lpt prom program " + c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.arguments;
+    EXPECT_EQ(run.output, c.output) << c.arguments;
+  }
+  for (const char* end : {".old", ".bin"}) std::remove((stem + end).c_str());
+}
+
 TEST(VelnorctlProm, Refusals) {
   ToolRun run = velnorctl("chain=xc2s200", "--cable lpt prom info");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, "velnorctl: prom info failed: 0x00800000 (VELNOR_ERR_NO_TARGET)\n");
-  run = velnorctl("chain=xcf01s,xc2s200", "--cable lpt prom program " VELNOR_BITGEN_PATH);
+  run = velnorctl("chain=xcf01s,xc2s200",
+                  "--cable lpt prom program " VELNOR_BITGEN_PATH " --format raw");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("do not fit the PROM's 131072"), std::string::npos) << run.output;
 }

@@ -71,6 +71,9 @@ class Spartan2 : public Device {
   void set_usercode(std::uint32_t usercode);
   std::uint32_t usercode() const;
   UserDesign& design();
+  // Whether CFG_OUT shifts one pipeline bit before the words read (the
+  // default) or starts with their first bit.
+  void set_cfg_out_pipeline(bool pipeline);
 
   // The pins and the status register.
   bool done() const;
