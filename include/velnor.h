@@ -59,6 +59,9 @@ extern "C" {
 #define VELNOR_JMEM_READ 1
 #define VELNOR_JMEM_VERIFY 3
 
+/* The library's version, "MAJOR.MINOR.PATCH"; a static string. */
+VELNOR_API const char* VELNOR_CALL velnor_version(void);
+
 VELNOR_API uint32_t VELNOR_CALL velnor_init(uint32_t cable_selector);
 VELNOR_API uint32_t VELNOR_CALL velnor_free(void);
 /* 1 when the last chain scan found exactly two devices, else 0. */

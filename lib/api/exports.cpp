@@ -42,6 +42,8 @@ std::uint32_t transfer_operation(Session& it) {
 
 extern "C" {
 
+VELNOR_API const char* VELNOR_CALL velnor_version(void) { return VELNOR_VERSION_TEXT; }
+
 VELNOR_API uint32_t VELNOR_CALL velnor_free(void) {
   Session& it = session();
   // Closing the cable under a running worker would pull it from under its
