@@ -2,6 +2,7 @@
 // session down to the operation; none lets an exception cross the C
 // boundary.
 #include <cstring>
+#include <mutex>
 
 #include "api/session.h"
 #include "api/worker_slot.h"
@@ -21,21 +22,78 @@ namespace {
 constexpr std::uint32_t AUTO_USB = VELNOR_CABLE_USB;  // USB device 0
 constexpr std::uint32_t AUTO_PARALLEL = VELNOR_CABLE_PARALLEL | VELNOR_DEFAULT_LPT_BASE;
 
-Target& target() { return session().target; }
+// An operation that saw its cable fail says so, whatever its steps returned.
+std::uint32_t with_cable_failure(const Session& it, std::uint32_t result) {
+  return it.target.jtag.cable.failed ? result | VELNOR_ERR_PROBE : result;
+}
 
-// Unloaded with the cable still open, the library must not leave a cable's
-// thread running in code that is gone.
-void close_cable_at_unload() { velnor_free(); }
+// How an operation ended: what it returned, unless the supply went away
+// meanwhile (what it read is then no answer) or its cable failed.
+std::uint32_t concluded(Session& it, std::uint32_t result) {
+  if (result == VELNOR_OK) result = sense_power(it.target);
+  return with_cable_failure(it, result);
+}
+
+// An export's work on the target: under the call lock, past the gate, with
+// the cable's failures counted from here.
+template <typename Work>
+std::uint32_t gated(Work work) {
+  Session& it = session();
+  const std::lock_guard<std::mutex> lock(it.calls);
+  const std::uint32_t gate = worker_gate(it);
+  if (gate != VELNOR_OK) return gate;
+  it.target.jtag.cable.failed = false;
+  return concluded(it, work(it.target));
+}
 
 std::uint32_t configuration_operation(Session& it) {
-  return configure_fpga(it.target, it.worker.operation.source, it.worker.operation.count,
-                        running_progress(it));
+  return concluded(it, configure_fpga(it.target, it.worker.operation.source,
+                                      it.worker.operation.count, running_progress(it)));
 }
 
 std::uint32_t transfer_operation(Session& it) {
   const OperationParameters& operation = it.worker.operation;
-  return channel_transfer(it.target, operation.channel, operation.transmit, operation.receive,
-                          operation.count, running_progress(it));
+  return concluded(it, channel_transfer(it.target, operation.channel, operation.transmit,
+                                        operation.receive, operation.count, running_progress(it)));
+}
+
+void close_cable(Session& it) {
+  // Closing the cable under a running worker would pull it from under its
+  // shifts: wait for the operation to finish (its result stays for its
+  // poll).
+  wait_for_operation(it);
+  if (it.cable_open) {
+    it.target.jtag.cable.close();
+    it.cable_open = 0;
+  }
+}
+
+// Unloaded with the cable still open, the library must not leave a cable's
+// thread running in code that is gone.
+void close_cable_at_unload() {
+  Session& it = session();
+  const std::lock_guard<std::mutex> lock(it.calls);
+  close_cable(it);
+}
+
+std::uint32_t open_cable(Session& it, std::uint32_t cable_selector) {
+  close_cable(it);
+  if (cable_selector == VELNOR_CABLE_AUTO) {
+    if (open_cable(it, AUTO_USB) == VELNOR_OK) return VELNOR_OK;
+    return open_cable(it, AUTO_PARALLEL);
+  }
+  const Cable cable = cable_named(cable_identifier(cable_selector >> VELNOR_CABLE_KIND_SHIFT));
+  if (cable.ops.open == nullptr) return VELNOR_ERR_DRIVER;
+  static const bool closes_at_unload = platform::at_unload(close_cable_at_unload);
+  (void)closes_at_unload;
+  // The cable may now lead to another board: nothing found before counts.
+  it.target = Target{};
+  it.target.jtag.cable = cable;
+  if (it.target.jtag.cable.open(cable_selector & VELNOR_CABLE_UNIT_MASK) != 0) {
+    return VELNOR_ERR_PROBE;
+  }
+  it.cable_open = 1;
+  return VELNOR_OK;
 }
 
 }  // namespace
@@ -46,131 +104,125 @@ VELNOR_API const char* VELNOR_CALL velnor_version(void) { return VELNOR_VERSION_
 
 VELNOR_API uint32_t VELNOR_CALL velnor_free(void) {
   Session& it = session();
-  // Closing the cable under a running worker would pull it from under its
-  // shifts: wait for the operation to finish (its result stays for the gate).
-  wait_for_operation(it);
-  if (it.cable_open) {
-    it.target.jtag.cable.close();
-    it.cable_open = 0;
-  }
+  const std::lock_guard<std::mutex> lock(it.calls);
+  close_cable(it);
   return 0;
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_init(uint32_t cable_selector) {
-  velnor_free();
-  if (cable_selector == VELNOR_CABLE_AUTO) {
-    if (velnor_init(AUTO_USB) == VELNOR_OK) return VELNOR_OK;
-    return velnor_init(AUTO_PARALLEL);
-  }
-  const Cable cable = cable_named(cable_identifier(cable_selector >> VELNOR_CABLE_KIND_SHIFT));
-  if (cable.ops.open == nullptr) return VELNOR_ERR_DRIVER;
-  static const bool closes_at_unload = platform::at_unload(close_cable_at_unload);
-  (void)closes_at_unload;
   Session& it = session();
-  it.target.jtag.cable = cable;
-  if (it.target.jtag.cable.open(cable_selector & VELNOR_CABLE_UNIT_MASK) != 0) {
-    return VELNOR_ERR_PROBE;
-  }
-  it.cable_open = 1;
-  return VELNOR_OK;
+  const std::lock_guard<std::mutex> lock(it.calls);
+  return open_cable(it, cable_selector);
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_check_daisychain(void) {
-  return is_daisychain(target().jtag) ? 1 : 0;
+  Session& it = session();
+  const std::lock_guard<std::mutex> lock(it.calls);
+  return is_daisychain(it.target.jtag) ? 1 : 0;
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_get_status(uint32_t* idcode, uint32_t* status,
                                                   uint32_t* usercode) {
-  const std::uint32_t gate = worker_gate(session());
-  if (gate != VELNOR_OK) return gate;
-  return get_status(target(), idcode, status, usercode);
+  return gated([&](Target& target) { return get_status(target, idcode, status, usercode); });
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_shutdown(void) {
-  const std::uint32_t gate = worker_gate(session());
-  if (gate != VELNOR_OK) return gate;
-  return shutdown(target());
+  return gated([](Target& target) { return shutdown(target); });
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_config(const void* source, int32_t* count) {
   Session& it = session();
+  const std::lock_guard<std::mutex> lock(it.calls);
+  if (source == nullptr) return poll_operation(it, WORKER_CONFIGURATION);
   std::uint32_t result = worker_gate(it);
   if (result != VELNOR_OK) return result;
-  result = check_target(it.target);
-  if (result != VELNOR_OK) return result;
-  if (source == nullptr) return worker_gate(it);
   if (count == nullptr) return VELNOR_ERR_FORMAT;
-  if (it.worker.state.load(std::memory_order_acquire) != WORKER_IDLE) return VELNOR_BUSY;
+  it.target.jtag.cable.failed = false;
+  result = with_cable_failure(it, check_target(it.target));
+  if (result != VELNOR_OK) return result;
   it.worker.operation.source = source;
   it.worker.operation.count = count;
-  return start_operation(it, WORKER_REQUESTED, count, configuration_operation);
+  return start_operation(it, WORKER_CONFIGURATION, WORKER_REQUESTED, count,
+                         configuration_operation);
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_spi_xfer(uint8_t channel, const uint8_t* transmit,
                                                 uint8_t* receive, int32_t* count) {
   Session& it = session();
-  const std::uint32_t gate = worker_gate(it);
-  if (gate != VELNOR_OK) return gate;
-  if (count == nullptr) return select_channel(it.target, channel);
+  const std::lock_guard<std::mutex> lock(it.calls);
+  const bool pending = it.worker.state.load(std::memory_order_acquire) != WORKER_IDLE &&
+                       it.worker.kind.load(std::memory_order_relaxed) == WORKER_TRANSFER;
+  if (transmit == nullptr && receive == nullptr && count == nullptr && pending) {
+    return poll_operation(it, WORKER_TRANSFER);
+  }
+  std::uint32_t result = worker_gate(it);
+  if (result != VELNOR_OK) return result;
+  if (!is_data_channel(channel) && !(channel == 0 && count == nullptr)) return VELNOR_ERR_FORMAT;
+  it.target.jtag.cable.failed = false;
+  result = with_cable_failure(it, check_channel_target(it.target, channel));
+  if (result != VELNOR_OK) return result;
+  if (count == nullptr) return with_cable_failure(it, select_channel(it.target, channel));
   it.worker.operation.channel = channel;
   it.worker.operation.transmit = transmit;
   it.worker.operation.receive = receive;
   it.worker.operation.count = count;
-  return start_operation(it, WORKER_STARTING, count, transfer_operation);
+  return start_operation(it, WORKER_TRANSFER, WORKER_STARTING, count, transfer_operation);
 }
 
 VELNOR_API uint32_t VELNOR_CALL jmem_access(uint8_t mode, uint32_t address, uint8_t* buffer,
                                             uint32_t length) {
-  if (length != 0 && buffer == nullptr) return 1;
-  const std::uint32_t gate = worker_gate(session());
-  if (gate != VELNOR_OK) return gate;
-  return memory_access(target(), mode, address, buffer, length);
+  if (length != 0 && buffer == nullptr) return VELNOR_ERR_FORMAT;
+  return gated([&](Target& target) {
+    const std::uint32_t checked = check_channel_target(target, 1);
+    if (checked != VELNOR_OK) return checked;
+    return memory_access(target, mode, address, buffer, length);
+  });
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_read(uint8_t* buffer, uint32_t address,
                                                    uint32_t length) {
-  const std::uint32_t gate = worker_gate(session());
-  if (gate != VELNOR_OK) return gate;
-  return prom_read(target(), buffer, static_cast<int32_t>(address), static_cast<int32_t>(length));
+  return gated([&](Target& target) {
+    return prom_read(target, buffer, static_cast<int32_t>(address), static_cast<int32_t>(length));
+  });
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_program(const uint8_t* data, uint32_t address,
                                                       uint32_t length) {
-  const std::uint32_t gate = worker_gate(session());
-  if (gate != VELNOR_OK) return gate;
-  return prom_program_image(target(), data, static_cast<int32_t>(address),
-                            static_cast<int32_t>(length));
+  return gated([&](Target& target) {
+    return prom_program_image(target, data, static_cast<int32_t>(address),
+                              static_cast<int32_t>(length));
+  });
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_erase(void) {
-  const std::uint32_t gate = worker_gate(session());
-  if (gate != VELNOR_OK) return gate;
-  return prom_erase_all(target());
+  return gated([](Target& target) { return prom_erase_all(target); });
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_info(uint32_t* idcode, uint32_t* size_bytes) {
-  std::uint32_t result = worker_gate(session());
-  if (result != VELNOR_OK) return result;
-  result = check_prom(target());
-  if (result != VELNOR_OK) return result;
-  const PromPart& part = selected_prom(target());
-  if (idcode != nullptr) *idcode = part.idcode;
-  if (size_bytes != nullptr) *size_bytes = part.size_bytes;
-  return VELNOR_OK;
+  return gated([&](Target& target) {
+    const std::uint32_t result = check_prom(target);
+    if (result != VELNOR_OK) return result;
+    const PromPart& part = selected_prom(target);
+    if (idcode != nullptr) *idcode = part.idcode;
+    if (size_bytes != nullptr) *size_bytes = part.size_bytes;
+    return VELNOR_OK;
+  });
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* count) {
-  const std::uint32_t gate = worker_gate(session());
-  if (gate != VELNOR_OK) return gate;
-  Jtag& jtag = target().jtag;
-  if (jtag.cable.target_power() == 0) return VELNOR_ERR_POWER_DOWN;
-  const bool identified = scan_chain(jtag);
-  if (count != nullptr) *count = jtag.device_count;
-  return identified ? VELNOR_OK : VELNOR_ERR_NO_TARGET;
+  return gated([&](Target& target) {
+    const std::uint32_t powered = sense_power(target);
+    if (powered != VELNOR_OK) return powered;
+    const bool identified = scan_chain(target.jtag);
+    if (count != nullptr) *count = target.jtag.device_count;
+    return identified ? VELNOR_OK : VELNOR_ERR_NO_TARGET;
+  });
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_chain_device(int32_t index, VelnorChainDevice* device) {
-  const Jtag& jtag = target().jtag;
+  Session& it = session();
+  const std::lock_guard<std::mutex> lock(it.calls);
+  const Jtag& jtag = it.target.jtag;
   if (device == nullptr || index < 0 || index >= jtag.device_count || index >= CHAIN_CAPACITY) {
     return 0;
   }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "fpga/target.h"
 
@@ -30,17 +31,29 @@ struct OperationParameters {
   std::int32_t* count;
 };
 
+// Which export started the operation in the slot: only that export's poll
+// collects its result.
+enum WorkerKind : std::int32_t {
+  WORKER_CONFIGURATION = 1,
+  WORKER_TRANSFER = 2,
+};
+
 struct WorkerSlot {
-  // The caller's thread and one worker share these two words without a lock:
-  // the worker stores the result before it publishes WORKER_DONE (release),
-  // and the gate reads the result only after it saw WORKER_DONE (acquire).
+  // The exports and one worker share these words without a lock: the worker
+  // stores the result before it publishes WORKER_DONE (release), and a poll
+  // reads the result only after it saw WORKER_DONE (acquire).
   std::atomic<std::int32_t> state{WORKER_IDLE};
   std::atomic<std::uint32_t> result{0};
+  std::atomic<std::int32_t> kind{0};
   // What the operation in the slot works on, written before it starts.
   OperationParameters operation = {};
 };
 
 struct Session {
+  // Serialises the exports: one call at a time works on the cable; a worker
+  // thread holds the device through the slot instead, and calls meanwhile
+  // answer VELNOR_BUSY.
+  std::mutex calls;
   std::int32_t cable_open = 0;
   Target target;
   WorkerSlot worker;

@@ -9,18 +9,23 @@
 namespace velnor {
 
 // 0 lets the caller go on. Otherwise the value ends the call: VELNOR_BUSY
-// while an operation runs, VELNOR_ERR_PROBE with no cable open, or the
-// result of a finished operation, delivered exactly once.
+// while an operation runs on the worker thread, VELNOR_ERR_PROBE with no
+// cable open. A finished operation's result waits for its poll.
 std::uint32_t worker_gate(Session& session);
 
-// Runs operation in the slot, which must be idle. requested_state is
+// The poll of a background operation of this kind: VELNOR_BUSY while it
+// runs, then its result, exactly once; VELNOR_ERR_FORMAT when none of this
+// kind is pending.
+std::uint32_t poll_operation(Session& session, std::int32_t kind);
+
+// Runs operation in the slot, claiming it (VELNOR_BUSY when it is not
+// idle: running, or a result not yet polled). requested_state is
 // WORKER_REQUESTED or WORKER_STARTING. With bit 31 of *count set, the bit is
 // cleared and the operation continues on a detached thread; the call returns
 // once the operation is running (VELNOR_BUSY) or has finished (its result).
-// Otherwise it runs on the caller's thread. The operation returns its result
-// word, which the slot keeps for the gate.
-std::uint32_t start_operation(Session& session, std::int32_t requested_state, std::int32_t* count,
-                              std::uint32_t (*operation)(Session& session));
+// Otherwise it runs on the caller's thread and returns its result.
+std::uint32_t start_operation(Session& session, std::int32_t kind, std::int32_t requested_state,
+                              std::int32_t* count, std::uint32_t (*operation)(Session& session));
 
 // Returns once no operation is running in the slot (a finished one's result
 // stays for the gate).

@@ -16,9 +16,12 @@ namespace velnor {
 struct CableOps {
   // 0 when the cable was found and opened.
   std::int32_t (*open)(void* cable, std::uint32_t unit);
-  // 1 when the cable senses target supply.
+  // 1 when the cable senses target supply, 0 when it senses none, -1 when
+  // the cable could not be asked.
   std::int32_t (*target_power)(void* cable);
   void (*close)(void* cable);
+  // 0, or nonzero when an exchange with the cable failed; TDO then reads 0
+  // where no answer came.
   std::int32_t (*shift)(void* cable, const std::uint8_t* tdi, std::uint8_t* tdo,
                         std::uint32_t bit_count, int tms, int tms_last);
 };
@@ -27,13 +30,20 @@ struct CableOps {
 struct Cable {
   CableOps ops = {};
   void* state = nullptr;
+  // Set by every failed exchange: an operation that saw one ends with
+  // VELNOR_ERR_PROBE in its result, whatever its own steps returned.
+  bool failed = false;
 
   std::int32_t open(std::uint32_t unit) { return ops.open(state, unit); }
-  std::int32_t target_power() { return ops.target_power(state); }
+  std::int32_t target_power() {
+    const std::int32_t power = ops.target_power(state);
+    if (power < 0) failed = true;
+    return power;
+  }
   void close() { ops.close(state); }
   void shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t bit_count, int tms,
              int tms_last) {
-    ops.shift(state, tdi, tdo, bit_count, tms, tms_last);
+    if (ops.shift(state, tdi, tdo, bit_count, tms, tms_last) != 0) failed = true;
   }
 };
 

@@ -105,7 +105,12 @@ std::uint32_t configure_fpga(Target& target, const void* source, std::int32_t* c
   progress.mark_running();
 
   result = begin_config(target);
-  for (std::int32_t sent = 0; result == VELNOR_OK && sent < total;) {
+  std::int32_t sent = 0;
+  while (result == VELNOR_OK && sent < total) {
+    // Power lost or the cable gone mid-way: stop rather than clock into
+    // nothing; the status read below tells the rest.
+    if (sent > 0) result |= sense_power(target);
+    if (result != VELNOR_OK || target.jtag.cable.failed) break;
     const std::int32_t piece =
         total - sent < CONFIG_PIECE_BYTES ? total - sent : CONFIG_PIECE_BYTES;
     const bool last = sent + CONFIG_PIECE_BYTES >= total;
@@ -125,6 +130,12 @@ std::uint32_t configure_fpga(Target& target, const void* source, std::int32_t* c
     sent += piece;
   }
 
+  // The configuration logic, once synchronised, takes every later word as
+  // the rest of the packet it was given; no sync word or shutdown through
+  // JTAG brings it back, only PROGRAM or power.
+  if (sent > 0 && sent < total) {
+    message("configuration interrupted: pulse PROGRAM or cycle the power before the next\n");
+  }
   read_status(target, &status);
   if (status & STATUS_CRC_ERROR) result |= VELNOR_ERR_CRC;
   if ((status & STATUS_DONE) == 0) result |= VELNOR_ERR_CRC;

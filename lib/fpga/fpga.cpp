@@ -94,7 +94,7 @@ std::uint32_t write_cfg_in(Target& target, const std::uint8_t* bytes, std::int32
 // bit first, behind one pipeline bit; the 33-bit scan skips the bypass bits
 // between the FPGA and TDO.
 std::uint32_t read_status(Target& target, std::uint32_t* out) {
-  std::uint8_t bits[5];
+  std::uint8_t bits[5] = {};
   std::uint32_t result = reset_ending_any_frame(target);
   result |= tap_reset(target.jtag, 6);
   result |= shift_ir(target.jtag, CFG_IN, FPGA_IR_LENGTH);
@@ -149,10 +149,7 @@ std::uint32_t get_status(Target& target, std::uint32_t* idcode, std::uint32_t* s
 }
 
 std::uint32_t shutdown(Target& target) {
-  std::uint32_t result = check_target(target);
-  if (result != VELNOR_OK) return result;
-  // The second check reselects from the index the first one found.
-  result = check_target(target);
+  const std::uint32_t result = check_target(target);
   if (result != VELNOR_OK) return result;
   return fpga_shutdown(target);
 }

@@ -40,14 +40,19 @@ inline void publish_count(std::int32_t* count, std::int32_t value) {
   std::atomic_ref<std::int32_t>(*count).store(value, std::memory_order_relaxed);
 }
 
-// With *remembered at 0 or more, only reselects that device (no power
-// sense, no scan). Otherwise senses target power, scans the chain, forgets
-// both remembered indices, and takes the first device whose scanned IDCODE
-// `accepts`, provided read_back reads the same 32 bits from it; its index
-// goes to *remembered. A result word; 0 with the device selected.
+// Senses target power, then reselects the device at *remembered when it
+// still answers there with an IDCODE that `accepts` takes (read_back reads
+// the same 32 bits the scan found). Otherwise scans the chain afresh,
+// forgets both remembered indices, and takes the first device whose scanned
+// IDCODE `accepts`, provided read_back reads the same 32 bits from it; its
+// index goes to *remembered. A result word; 0 with the device selected.
 std::uint32_t check_device(Target& target, std::int32_t* remembered,
                            bool (*accepts)(std::uint32_t idcode),
                            std::uint32_t (*read_back)(Target& target, std::uint32_t* idcode));
+
+// VELNOR_ERR_POWER_DOWN when the cable senses no target supply,
+// VELNOR_ERR_PROBE when it cannot be asked, else 0.
+std::uint32_t sense_power(Target& target);
 
 // tap_reset(6), which also closes the frame of an open user channel.
 std::uint32_t reset_ending_any_frame(Target& target);

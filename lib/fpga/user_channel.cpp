@@ -10,6 +10,7 @@
 
 #include "base/messages.h"
 #include "fpga/fpga.h"
+#include "jtag/chain_scan.h"
 #include "jtag/tap.h"
 #include "velnor.h"
 
@@ -90,6 +91,15 @@ std::uint32_t shift_final_piece(Target& target, const std::uint8_t* transmit, st
   return result;
 }
 
+// The design waits for a start bit of 1 before its data.
+std::uint32_t open_frame(Target& target, std::int32_t channel) {
+  static const std::uint8_t START_BIT = 0xFF;
+  std::uint32_t result = load_channel(target, channel);
+  result |= channel_shift(target, &START_BIT, nullptr, 1, false);
+  target.open_channel = result == VELNOR_OK ? channel : 0;
+  return result;
+}
+
 }  // namespace
 
 // clang-format off
@@ -110,13 +120,8 @@ std::uint32_t channel_transfer(Target& target, std::int32_t channel, const std::
   const std::int32_t total = *count;
 
   std::uint32_t result = 0;
-  if (target.open_channel != channel) {
-    static const std::uint8_t START_BIT = 0xFF;
-    result = load_channel(target, channel);
-    result |= channel_shift(target, &START_BIT, nullptr, 1, false);
-    target.open_channel = channel;
-  }
-  for (std::int32_t rest = total; rest != 0 && result == VELNOR_OK;) {
+  if (target.open_channel != channel) result = open_frame(target, channel);
+  for (std::int32_t rest = total; rest != 0 && result == VELNOR_OK && !target.jtag.cable.failed;) {
     const std::int32_t piece = rest < CHANNEL_PIECE_BYTES ? rest : CHANNEL_PIECE_BYTES;
     if (piece == rest && p != 0) {
       result |= shift_final_piece(target, transmit, receive, piece, p, receive_start, total);
@@ -132,10 +137,23 @@ std::uint32_t channel_transfer(Target& target, std::int32_t channel, const std::
   return result;
 }
 
+bool is_data_channel(std::int32_t channel) { return channel == 1 || channel == 2; }
+
+std::uint32_t check_channel_target(Target& target, std::int32_t channel) {
+  if (target.fpga_index < 0 || target.open_channel != channel) return check_target(target);
+  const std::uint32_t powered = sense_power(target);
+  if (powered != VELNOR_OK) return powered;
+  // Another device's operation ends the frame; an open one is the FPGA's.
+  select_device(target.jtag, target.fpga_index);
+  return VELNOR_OK;
+}
+
 std::uint32_t select_channel(Target& target, std::int32_t channel) {
-  const std::uint32_t result = load_channel(target, channel);
-  target.open_channel = channel;
-  return result;
+  if (!is_data_channel(channel)) {
+    target.open_channel = 0;
+    return load_channel(target, 0);
+  }
+  return open_frame(target, channel);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // POSIX host, the bench included: a test's files are real files.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,8 +17,16 @@ int descriptor_of(Handle file) { return static_cast<int>(file - 1); }
 }  // namespace
 
 Handle open_file_for_reading(const char* path) {
-  const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK a FIFO would block the open until a writer came; only
+  // a regular file is taken.
+  const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (descriptor < 0) return NO_HANDLE;
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+      ::fcntl(descriptor, F_SETFL, 0) != 0) {
+    ::close(descriptor);
+    return NO_HANDLE;
+  }
   // No sharing: an advisory lock that every opener through here takes.
   if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
     ::close(descriptor);

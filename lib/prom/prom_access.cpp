@@ -109,20 +109,21 @@ std::uint32_t prom_address_value(const PromPart& part, std::int32_t byte_address
 
 std::uint32_t prom_read(Target& target, std::uint8_t* buffer, std::int32_t address,
                         std::int32_t length) {
+  if (address < 0 || length < 0 || (length > 0 && buffer == nullptr)) return VELNOR_ERR_FORMAT;
   const std::uint32_t checked = check_prom(target);
   if (checked != VELNOR_OK) return checked;
-  if (address < 0 || length < 0 || (length > 0 && buffer == nullptr)) return VELNOR_ERR_FORMAT;
   const std::int64_t start = address / PROM_BLOCK_BYTES * PROM_BLOCK_BYTES;
   if (start + length > selected_prom(target).size_bytes) return VELNOR_ERR_FORMAT;
-  prom_read_enable(target);
-  while (length != 0) {
+  std::uint32_t result = prom_read_enable(target);
+  while (length != 0 && result == VELNOR_OK && !target.jtag.cable.failed) {
     const std::int32_t piece = length <= READ_PIECE_BYTES ? length : READ_PIECE_BYTES;
-    prom_read_block(target, buffer, address, piece);
+    result |= prom_read_block(target, buffer, address, piece);
+    result |= sense_power(target);
     buffer += piece;
     address += piece;
     length -= piece;
   }
-  return VELNOR_OK;
+  return result;
 }
 
 }  // namespace velnor

@@ -36,9 +36,11 @@ std::uint32_t prom_program(Target& target, const PromPart& part, const std::uint
   result |= tap_reset(jtag, 6);
   result |= prom_isc_enable(target);
   bool first = true;
-  for (; length > PROM_BLOCK_BYTES - 1; length -= PROM_BLOCK_BYTES, data += PROM_BLOCK_BYTES) {
+  for (; length > PROM_BLOCK_BYTES - 1 && result == VELNOR_OK && !jtag.cable.failed;
+       length -= PROM_BLOCK_BYTES, data += PROM_BLOCK_BYTES) {
     std::memcpy(prom_block_buffer, data, PROM_BLOCK_BYTES);
-    for (std::int32_t page = 0; page < PROM_BLOCK_BYTES; page += part.page_bytes) {
+    for (std::int32_t page = 0; page < PROM_BLOCK_BYTES && result == VELNOR_OK;
+         page += part.page_bytes) {
       result |= shift_ir(jtag, ISC_DATA_SHIFT, PROM_IR_LENGTH);
       result |= scan_dr(jtag, prom_block_buffer + page, nullptr, 8 * part.page_bytes);
       result |= tap_idle(jtag, 1);
@@ -54,6 +56,8 @@ std::uint32_t prom_program(Target& target, const PromPart& part, const std::uint
         result |= tap_idle(jtag, 10);
       }
       result |= started;
+      // A page programmed without supply is not programmed: stop there.
+      result |= sense_power(target);
     }
   }
   return result;
@@ -88,22 +92,20 @@ std::uint32_t prom_erase(Target& target) {
 
 std::uint32_t prom_program_image(Target& target, const std::uint8_t* data, std::int32_t address,
                                  std::int32_t length) {
+  if (address < 0 || length < 0 || (length > 0 && data == nullptr)) return VELNOR_ERR_FORMAT;
   const std::uint32_t checked = check_prom(target);
   if (checked != VELNOR_OK) return checked;
-  if (address < 0 || length < 0 || (length > 0 && data == nullptr)) return VELNOR_ERR_FORMAT;
   const PromPart& part = selected_prom(target);
   const std::int64_t start = address / PROM_BLOCK_BYTES * PROM_BLOCK_BYTES;
   const std::int64_t written = length / PROM_BLOCK_BYTES * PROM_BLOCK_BYTES;
   if (start + written > part.size_bytes) return VELNOR_ERR_FORMAT;
-  prom_program(target, part, data, address, length);
-  return VELNOR_OK;
+  return prom_program(target, part, data, address, length);
 }
 
 std::uint32_t prom_erase_all(Target& target) {
   const std::uint32_t checked = check_prom(target);
   if (checked != VELNOR_OK) return checked;
-  prom_erase(target);
-  return VELNOR_OK;
+  return prom_erase(target) | sense_power(target);
 }
 
 }  // namespace velnor

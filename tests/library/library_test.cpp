@@ -82,13 +82,6 @@ std::uint32_t held_operation(Session& it) {
 }
 std::uint32_t immediate_operation(Session&) { return operation_result.load(); }
 
-std::uint32_t wait_for_result() {
-  std::uint32_t gate;
-  while ((gate = worker_gate(session())) == VELNOR_BUSY) {
-  }
-  return gate;
-}
-
 class WorkerSlotTest : public BenchTest {
  protected:
   void SetUp() override {
@@ -96,56 +89,51 @@ class WorkerSlotTest : public BenchTest {
     open_parallel_cable();
     release_operation = false;
   }
+  std::uint32_t start(std::int32_t state, std::int32_t* count,
+                      std::uint32_t (*operation)(Session&)) {
+    return start_operation(session(), WORKER_CONFIGURATION, state, count, operation);
+  }
 };
 
 TEST_F(WorkerSlotTest, InlineOperationReturnsItsResultAtOnce) {
   operation_result = VELNOR_ERR_CRC;
   std::int32_t count = 10;
-  EXPECT_EQ(start_operation(session(), WORKER_STARTING, &count, immediate_operation),
-            VELNOR_ERR_CRC);
+  EXPECT_EQ(start(WORKER_STARTING, &count, immediate_operation), VELNOR_ERR_CRC);
   EXPECT_EQ(session().worker.state.load(), WORKER_IDLE);
   EXPECT_EQ(count, 10);
+  EXPECT_EQ(velnor_config(nullptr, nullptr), VELNOR_ERR_FORMAT) << "nothing left to poll";
 }
 
-TEST_F(WorkerSlotTest, BackgroundFailureIsDeliveredOnceToTheNextGatedCall) {
+// A background result goes to its own poll, once, and to no other call:
+// another call works normally once the worker is done, and a new start waits
+// until the result is collected.
+TEST_F(WorkerSlotTest, BackgroundResultGoesOnlyToItsPoll) {
   operation_result = VELNOR_ERR_FILE | VELNOR_ERR_CRC;
   std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND | 100);
-  EXPECT_EQ(start_operation(session(), WORKER_REQUESTED, &count, held_operation), VELNOR_BUSY);
+  EXPECT_EQ(start(WORKER_REQUESTED, &count, held_operation), VELNOR_BUSY);
   EXPECT_EQ(count, 100) << "the background bit is cleared";
   EXPECT_EQ(velnor_scan_chain(nullptr), VELNOR_BUSY);
+  EXPECT_EQ(velnor_config(nullptr, nullptr), VELNOR_BUSY);
   release_operation = true;
   while (session().worker.state.load() != WORKER_DONE) {
-  }
-  Board& board = bench::active_board();
-  board.trace().clear();
-  EXPECT_EQ(velnor_scan_chain(nullptr), VELNOR_ERR_FILE | VELNOR_ERR_CRC);
-  EXPECT_EQ(board.trace().clock_count(), 0u) << "the call did none of its own work";
-  EXPECT_EQ(velnor_scan_chain(nullptr), VELNOR_OK);
-  EXPECT_GT(board.trace().clock_count(), 0u);
-}
-
-TEST_F(WorkerSlotTest, BackgroundSuccessLetsTheNextCallDoItsWork) {
-  operation_result = VELNOR_OK;
-  std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND);
-  release_operation = true;
-  const std::uint32_t started = start_operation(session(), WORKER_STARTING, &count, held_operation);
-  EXPECT_TRUE(started == VELNOR_BUSY || started == VELNOR_OK);
-  if (started == VELNOR_BUSY) {
-    while (session().worker.state.load() != WORKER_DONE) {
-    }
   }
   bench::active_board().trace().clear();
   EXPECT_EQ(velnor_scan_chain(nullptr), VELNOR_OK);
   EXPECT_GT(bench::active_board().trace().clock_count(), 0u);
+  EXPECT_EQ(velnor_spi_xfer(1, nullptr, nullptr, nullptr), VELNOR_OK)
+      << "a transfer's poll does not take a configuration's result";
+  std::int32_t again = 0;
+  EXPECT_EQ(start(WORKER_REQUESTED, &again, immediate_operation), VELNOR_BUSY);
+  EXPECT_EQ(velnor_config(nullptr, nullptr), VELNOR_ERR_FILE | VELNOR_ERR_CRC);
+  EXPECT_EQ(velnor_config(nullptr, nullptr), VELNOR_ERR_FORMAT);
 }
 
 TEST_F(WorkerSlotTest, FailureBeforeRunningStillEndsTheStartersWait) {
   operation_result = VELNOR_ERR_NO_TARGET;
   std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND);
-  const std::uint32_t started =
-      start_operation(session(), WORKER_REQUESTED, &count, immediate_operation);
+  const std::uint32_t started = start(WORKER_REQUESTED, &count, immediate_operation);
   EXPECT_EQ(started, VELNOR_ERR_NO_TARGET) << "the starter polls until the operation is done";
-  EXPECT_EQ(wait_for_result(), VELNOR_OK);
+  EXPECT_EQ(velnor_config(nullptr, nullptr), VELNOR_ERR_FORMAT);
 }
 
 }  // namespace

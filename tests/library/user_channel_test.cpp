@@ -59,13 +59,20 @@ std::vector<std::uint8_t> pattern(std::size_t size) {
   return bytes;
 }
 
+// A new frame starts with the target check's IDCODE read back: TAP reset,
+// the instruction, 32 bits.
+const std::string kIdcodeReadTms = bits("111110 1100 00001 1 100") + std::string(31, '0') + "11";
+const std::string kIdcodeReadTdi = bits("000000 0000 10010 0 000") + std::string(33, '0');
+
 TEST_F(UserChannelTest, OneByteOnALoneFpgaLeavesTheScanOpen) {
   Board& board = configured("chain=xc2s15;design=loopback", true);
   std::vector<std::uint8_t> received;
   EXPECT_EQ(transfer(1, {0x01}, &received), VELNOR_OK);
   EXPECT_EQ(received[0], 0xA5);
-  EXPECT_EQ(board.trace().tms_bits(), bits("111110 0 1100 0000 1 1 100 0 00000000"));
-  EXPECT_EQ(board.trace().tdi_bits(), bits("000000 0 0000 0100 0 0 000 1 00000001"));
+  EXPECT_EQ(board.trace().tms_bits(),
+            kIdcodeReadTms + bits("111110 0 1100 0000 1 1 100 0 00000000"));
+  EXPECT_EQ(board.trace().tdi_bits(),
+            kIdcodeReadTdi + bits("000000 0 0000 0100 0 0 000 1 00000001"));
   EXPECT_EQ(board.chain().device(0).state(), bench::TapState::ShiftDr);
 
   board.trace().clear();
@@ -75,7 +82,7 @@ TEST_F(UserChannelTest, OneByteOnALoneFpgaLeavesTheScanOpen) {
 
   board.trace().clear();
   EXPECT_EQ(velnor_spi_xfer(0, nullptr, nullptr, nullptr), VELNOR_OK);
-  EXPECT_EQ(board.trace().tms_bits(), bits("111110 0"));
+  EXPECT_EQ(board.trace().tms_bits(), kIdcodeReadTms + bits("111110 0"));
   EXPECT_EQ(session().target.open_channel, 0);
 }
 
@@ -159,7 +166,7 @@ TEST_F(UserChannelTest, TransferOnTheWorkerThread) {
   std::vector<std::uint8_t> received(sent.size() + 2);
   std::int32_t count = static_cast<std::int32_t>(VELNOR_COUNT_BACKGROUND | sent.size());
   std::uint32_t result = velnor_spi_xfer(1, sent.data(), received.data(), &count);
-  while (result == VELNOR_BUSY) result = velnor_get_status(nullptr, nullptr, nullptr);
+  while (result == VELNOR_BUSY) result = velnor_spi_xfer(1, nullptr, nullptr, nullptr);
   EXPECT_EQ(result, VELNOR_OK);
   EXPECT_EQ(count, 0);
   received.resize(sent.size());
@@ -175,8 +182,9 @@ TEST_F(UserChannelTest, FreeWaitsForARunningTransfer) {
   EXPECT_EQ(velnor_free(), 0u);
   EXPECT_EQ(count, 0) << "the transfer ran to its end before the cable closed";
   EXPECT_EQ(session().worker.state.load(), WORKER_DONE);
-  EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_OK) << "its result, once";
   EXPECT_EQ(velnor_get_status(nullptr, nullptr, nullptr), VELNOR_ERR_PROBE);
+  EXPECT_EQ(velnor_spi_xfer(1, nullptr, nullptr, nullptr), VELNOR_OK) << "its result, once";
+  EXPECT_EQ(velnor_spi_xfer(1, nullptr, nullptr, nullptr), VELNOR_ERR_PROBE);
   EXPECT_EQ(received, looped(sent, 0xA5));
 }
 

@@ -18,17 +18,26 @@ namespace {
 
 UsbCable& usb_of(void* cable) { return *static_cast<UsbCable*>(cable); }
 
-// Sends count bytes on pipe and receives count reply bytes into reply.
+// Sends count bytes on pipe and receives count reply bytes into reply; a
+// failed exchange leaves the reply all zeros, never what the buffer held.
 bool exchange(UsbCable& usb, std::uint32_t pipe, std::uint8_t* reply, std::uint32_t count) {
-  post_read(usb.device, USB_JTAG_PIPE_REPLY, reply, static_cast<std::int32_t>(count));
-  const int sent = bulk_write(usb.device, pipe, usb.io_buffer.data(), count);
-  const std::int32_t received = wait_read(usb.device);
-  return sent == 0 && received == 0;
+  bool done = !usb.offline;
+  if (done) {
+    post_read(usb.device, USB_JTAG_PIPE_REPLY, reply, static_cast<std::int32_t>(count));
+    const int sent = bulk_write(usb.device, pipe, usb.io_buffer.data(), count);
+    const std::int32_t received = wait_read(usb.device);
+    done = sent == 0 && received == 0;
+  }
+  if (!done) {
+    std::fill_n(reply, count, std::uint8_t{0});
+    usb.shift_failed = true;
+  }
+  return done;
 }
 
 // Pin bytes in io_buffer, their replies back in place.
 void exchange_pin_bytes(UsbCable& usb, std::uint32_t count) {
-  if (!exchange(usb, USB_JTAG_PIPE_PINS, usb.io_buffer.data(), count)) {
+  if (!exchange(usb, USB_JTAG_PIPE_PINS, usb.io_buffer.data(), count) && !usb.offline) {
     message("error ! USB SPI Protcol\n");
   }
 }
@@ -57,12 +66,13 @@ void usb_close(void* cable) {
 std::int32_t usb_target_power(void* cable) {
   UsbCable& usb = usb_of(cable);
   usb.io_buffer[0] = USB_JTAG_SET_TMS_HIGH;  // the power query
-  if (usb.offline) return 0;
+  if (usb.offline) return -1;
+  // The query drives TMS high: a shift that goes on must preset it again.
+  usb.tms_level = 1;
   if (!exchange(usb, USB_JTAG_PIPE_PINS, usb.io_buffer.data(), 1)) {
     message("error ! USB SPI Protcol\n");
-    return 0;
+    return -1;
   }
-  // A reply that never came leaves the query byte, whose supply bit is 0.
   return (usb.io_buffer[0] & USB_JTAG_REPLY_TVCC) != 0 ? 1 : 0;
 }
 
@@ -74,7 +84,7 @@ std::uint32_t shift_byte_stream(UsbCable& usb, const std::uint8_t*& tdi, std::ui
   if (usb.tms_level != tms) {
     usb.tms_level = tms;
     usb.io_buffer[0] = tms ? USB_JTAG_SET_TMS_HIGH : USB_JTAG_SET_TMS_LOW;
-    if (!usb.offline) exchange_pin_bytes(usb, 1);
+    exchange_pin_bytes(usb, 1);
   }
   while (n >= 8) {
     const std::uint32_t k = std::min(n / 8, USB_IO_BUFFER_BYTES);
@@ -85,14 +95,15 @@ std::uint32_t shift_byte_stream(UsbCable& usb, const std::uint8_t*& tdi, std::ui
       std::fill_n(usb.io_buffer.begin(), k, std::uint8_t{0});
     }
     if (tdo != nullptr) {
-      if (!usb.offline && !exchange(usb, USB_JTAG_PIPE_STREAM_TDO, tdo, k)) {
+      if (!exchange(usb, USB_JTAG_PIPE_STREAM_TDO, tdo, k) && !usb.offline) {
         message("error ! USB SPI TX-RX\n");
       }
       reverse_bits_in_bytes(tdo, static_cast<std::int32_t>(k));
       tdo += k;
-    } else if (!usb.offline &&
+    } else if (usb.offline ||
                bulk_write(usb.device, USB_JTAG_PIPE_STREAM, usb.io_buffer.data(), k) != 0) {
-      message("error ! USB SPI TX\n");
+      usb.shift_failed = true;
+      if (!usb.offline) message("error ! USB SPI TX\n");
     }
     n -= 8 * k;
   }
@@ -103,6 +114,7 @@ std::int32_t usb_shift(void* cable, const std::uint8_t* tdi, std::uint8_t* tdo,
                        std::uint32_t bit_count, int tms, int tms_last) {
   if (bit_count == 0) return 0;
   UsbCable& usb = usb_of(cable);
+  usb.shift_failed = false;
   tms = tms != 0;
   tms_last = tms_last != 0;
   // A last cycle whose TMS differs always goes out as a pin byte.
@@ -119,7 +131,7 @@ std::int32_t usb_shift(void* cable, const std::uint8_t* tdi, std::uint8_t* tdo,
     usb.io_buffer[j] = pins;
   }
   if (m != 0) {
-    if (!usb.offline) exchange_pin_bytes(usb, m);
+    exchange_pin_bytes(usb, m);
     if (tdo != nullptr) {
       tdo[0] = 0;
       for (std::uint32_t j = 0; j < m; ++j) {
@@ -128,7 +140,7 @@ std::int32_t usb_shift(void* cable, const std::uint8_t* tdi, std::uint8_t* tdo,
     }
   }
   usb.tms_level = tms_last;
-  return 1;
+  return usb.shift_failed ? 1 : 0;
 }
 
 }  // namespace

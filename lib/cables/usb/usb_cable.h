@@ -20,6 +20,8 @@ struct UsbCable {
   int tms_level = -1;
   // Set from the start of open until it succeeds: no transfers meanwhile.
   bool offline = true;
+  // An exchange of the current shift failed.
+  bool shift_failed = false;
 };
 
 extern const CableOps USB_CABLE_OPS;
