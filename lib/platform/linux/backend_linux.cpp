@@ -1,11 +1,12 @@
 // The real services on Linux. Linux grants printer-port access per device
 // node (ppdev_ports.h opens and claims the node on first use and says why
-// when it cannot), so no driver is installed and nothing is left to undo.
-// EZ-USB devices are not reached yet: every unit fails to open.
+// when it cannot), so no driver is installed; EZ-USB devices go through
+// libusb (ezusb_libusb.cpp), closed at unload.
 #include <chrono>
 #include <thread>
 
 #include "platform/backend.h"
+#include "platform/linux/ezusb_libusb.h"
 #include "platform/linux/ppdev_ports.h"
 
 namespace velnor::platform {
@@ -14,28 +15,11 @@ namespace {
 
 bool grant_port_access() { return true; }
 
-Handle ezusb_open(std::uint32_t /*unit*/) { return NO_HANDLE; }
-void ezusb_close(Handle) {}
-bool ezusb_string_descriptor(Handle, std::uint8_t, std::uint8_t*, std::uint32_t, std::uint32_t*) {
-  return false;
-}
-bool ezusb_vendor_request(Handle, std::uint8_t, std::uint16_t, std::uint16_t, std::uint8_t) {
-  return false;
-}
-bool ezusb_download(Handle, const std::uint8_t*, std::uint32_t) { return false; }
-bool ezusb_bulk_write(Handle, std::uint32_t, const std::uint8_t*, std::uint32_t, std::uint32_t*) {
-  return false;
-}
-bool ezusb_bulk_read(Handle, std::uint32_t, std::uint8_t*, std::uint32_t, std::uint32_t*) {
-  return false;
-}
-bool ezusb_cancel(Handle) { return false; }
-
 void sleep_ms(std::uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-void release() {}
+void release() { release_ezusb(); }
 
 }  // namespace
 }  // namespace host
