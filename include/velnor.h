@@ -108,7 +108,8 @@ VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* device_count);
 VELNOR_API uint32_t VELNOR_CALL velnor_chain_device(int32_t index, VelnorChainDevice* device);
 
 /* Finds the configuration PROM (as the PROM operations do) and reports its
- * IDCODE and memory size in bytes; each pointer may be null. */
+ * IDCODE as read (version nibble included) and memory size in bytes; each
+ * pointer may be null. */
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_info(uint32_t* idcode, uint32_t* size_bytes);
 
 /* The header fields of a bitstream file. */

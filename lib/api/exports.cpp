@@ -153,9 +153,9 @@ VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_info(uint32_t* idcode, uint32_t* s
   if (result != VELNOR_OK) return result;
   result = check_prom(target());
   if (result != VELNOR_OK) return result;
-  const PromPart& part = selected_prom(target());
-  if (idcode != nullptr) *idcode = part.idcode;
-  if (size_bytes != nullptr) *size_bytes = part.size_bytes;
+  const Target& selected = target();
+  if (idcode != nullptr) *idcode = selected.jtag.devices[selected.prom_index].idcode;
+  if (size_bytes != nullptr) *size_bytes = selected_prom(selected).size_bytes;
   return VELNOR_OK;
 }
 
