@@ -162,14 +162,8 @@ TEST_F(ConfigurationTest, FailuresBeforeTheDataPhaseReturnDirectly) {
 
 TEST_F(ConfigurationTest, BrokenFilesAndBitstreams) {
   opened("chain=xc2s15");
-  std::vector<std::uint8_t> good = bit_file(bitstream(Part::Xc2s15));
-
-  std::vector<std::uint8_t> truncated(good.begin(), good.end() - 3000);
-  TempFile truncated_file(truncated);
+  std::vector<std::uint8_t> bad_key = bit_file(bitstream(Part::Xc2s15));
   std::int32_t count = 0;
-  EXPECT_EQ(velnor_config(truncated_file.path(), &count), VELNOR_ERR_FILE | VELNOR_ERR_CRC);
-
-  std::vector<std::uint8_t> bad_key = good;
   bad_key[13] = 'x';
   TempFile bad_key_file(bad_key);
   ::testing::internal::CaptureStdout();
@@ -191,6 +185,27 @@ TEST_F(ConfigurationTest, BrokenFilesAndBitstreams) {
   std::vector<std::uint8_t> wrong_part = bitstream(Part::Xc2s30);
   count = static_cast<std::int32_t>(wrong_part.size());
   EXPECT_EQ(velnor_config(wrong_part.data(), &count), VELNOR_ERR_CRC);
+}
+
+// A file shorter than its header's length is refused before the FPGA is
+// read or shut down: the running design stays, and not one TCK cycle runs.
+TEST_F(ConfigurationTest, ATruncatedFileLeavesTheConfiguredFpgaUntouched) {
+  Board& board = opened("chain=xcf02s,xc2s15");
+  std::vector<std::uint8_t> good = bit_file(bitstream(Part::Xc2s15));
+  TempFile good_file(good);
+  std::int32_t count = 0;
+  ASSERT_EQ(velnor_config(good_file.path(), &count), VELNOR_OK);
+  for (std::size_t size : {std::size_t{5000}, good.size() - 1}) {
+    SCOPED_TRACE(size);
+    TempFile cut(std::vector<std::uint8_t>(good.begin(), good.begin() + size));
+    board.trace().enable(true);
+    board.trace().clear();
+    count = 0;
+    EXPECT_EQ(velnor_config(cut.path(), &count), VELNOR_ERR_FILE);
+    EXPECT_EQ(board.trace().clock_count(), 0u);
+    board.trace().enable(false);
+    EXPECT_EQ(status_word() & STATUS_DONE, STATUS_DONE);
+  }
 }
 
 TEST_F(ConfigurationTest, AConfiguredFpgaIsShutDownFirst) {
