@@ -10,6 +10,7 @@
 #include "fpga/fpga.h"
 #include "fpga/user_channel.h"
 #include "jtag/chain_scan.h"
+#include "jtag/device_table.h"
 #include "platform/platform.h"
 #include "prom/prom.h"
 #include "velnor.h"
@@ -194,6 +195,12 @@ VELNOR_API uint32_t VELNOR_CALL velnor_bitfile_info(const char* path, VelnorBitF
   std::memcpy(info->time, header.time, BITFILE_TEXT_SIZE);
   info->length = header.length;
   return VELNOR_OK;
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_add_part(const char* name, uint32_t idcode,
+                                                int32_t ir_length) {
+  return add_part(target().jtag.added_parts, name, idcode, ir_length) ? VELNOR_OK
+                                                                      : VELNOR_ERR_FORMAT;
 }
 
 }  // extern "C"

@@ -52,6 +52,7 @@ PROTOTYPES = {
     "velnor_cfgrom_info": (c_uint32, [_WORD, _WORD]),
     "velnor_bitfile_info": (c_uint32, [c_char_p, POINTER(BitFileInfoRecord)]),
     "velnor_version": (c_char_p, []),
+    "velnor_add_part": (c_uint32, [c_char_p, c_uint32, c_int32]),
 }
 
 # Exports that libraries built before them lack.
