@@ -140,6 +140,17 @@ VELNOR_API uint32_t VELNOR_CALL velnor_bitfile_info(const char* path, VelnorBitF
 VELNOR_API uint32_t VELNOR_CALL velnor_add_part(const char* name, uint32_t idcode,
                                                 int32_t ir_length);
 
+/* Receives each of the library's messages (diagnostic lines such as
+ * "No Probe\n", and the USB cable's progress marks, which end without a line
+ * end) as a NUL-terminated text, on whichever thread prints it. */
+typedef void (*VelnorMessageCallback)(const char* text, void* context);
+/* Sends the library's messages to callback, with context, from now on; a
+ * null callback restores the default, the standard output (flushed after
+ * each message). May be called at any time from any thread: each message
+ * goes whole to either the old or the new callback. */
+VELNOR_API void VELNOR_CALL velnor_set_message_callback(VelnorMessageCallback callback,
+                                                        void* context);
+
 #ifdef __cplusplus
 }
 #endif

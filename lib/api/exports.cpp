@@ -5,6 +5,7 @@
 
 #include "api/session.h"
 #include "api/worker_slot.h"
+#include "base/messages.h"
 #include "cables/cable.h"
 #include "fpga/configuration.h"
 #include "fpga/fpga.h"
@@ -201,6 +202,11 @@ VELNOR_API uint32_t VELNOR_CALL velnor_add_part(const char* name, uint32_t idcod
                                                 int32_t ir_length) {
   return add_part(target().jtag.added_parts, name, idcode, ir_length) ? VELNOR_OK
                                                                       : VELNOR_ERR_FORMAT;
+}
+
+VELNOR_API void VELNOR_CALL velnor_set_message_callback(VelnorMessageCallback callback,
+                                                        void* context) {
+  set_message_callback(callback, context);
 }
 
 }  // extern "C"
