@@ -93,8 +93,10 @@ VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_erase(void);
 /* One device of the last chain scan, nearest TDO first. */
 typedef struct VelnorChainDevice {
   char name[16];       /* short part name, "" when not identified */
-  uint32_t idcode;     /* as read, version nibble included */
-  int32_t ir_length;   /* instruction register bits, 0 when not identified */
+  uint32_t idcode;     /* as read, version nibble included, identified or not */
+  int32_t ir_length;   /* instruction register bits; for a device not identified,
+                        * what the others leave of the measured total when it is
+                        * the only such device, else 0 */
   uint32_t ir_capture; /* low 8 bits of the instruction-register capture */
 } VelnorChainDevice;
 
@@ -108,7 +110,8 @@ VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* device_count);
 VELNOR_API uint32_t VELNOR_CALL velnor_chain_device(int32_t index, VelnorChainDevice* device);
 
 /* Finds the configuration PROM (as the PROM operations do) and reports its
- * IDCODE and memory size in bytes; each pointer may be null. */
+ * IDCODE as read (version nibble included) and memory size in bytes; each
+ * pointer may be null. */
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_info(uint32_t* idcode, uint32_t* size_bytes);
 
 /* The header fields of a bitstream file. */
@@ -123,6 +126,30 @@ typedef struct VelnorBitFileInfo {
 /* Reads the header of a bitstream file; VELNOR_ERR_FILE when it cannot be
  * opened or is not a bitstream file. Touches no cable. */
 VELNOR_API uint32_t VELNOR_CALL velnor_bitfile_info(const char* path, VelnorBitFileInfo* info);
+
+/* Adds a part for the chain scan to know, searched after the built-in table
+ * of Xilinx parts in the order added (up to 16): a CPLD or another maker's
+ * device beside the FPGA and PROM, so that the chain is identified and the
+ * FPGA and PROM on it can be used. name: up to 15 characters, copied, shown
+ * by velnor_chain_device; idcode: its IDCODE, the version nibble (bits
+ * 31..28) ignored; ir_length: its instruction register's length, 2 to 32
+ * bits. Returns VELNOR_ERR_FORMAT, adding nothing, for a null, empty or
+ * longer name, an IDCODE whose bit 0 is 0 or whose other bits are all ones,
+ * an IR length out of range or a full list. The parts stay for the process;
+ * the next chain scan uses them. Touches no cable. */
+VELNOR_API uint32_t VELNOR_CALL velnor_add_part(const char* name, uint32_t idcode,
+                                                int32_t ir_length);
+
+/* Receives each of the library's messages (diagnostic lines such as
+ * "No Probe\n", and the USB cable's progress marks, which end without a line
+ * end) as a NUL-terminated text, on whichever thread prints it. */
+typedef void (*VelnorMessageCallback)(const char* text, void* context);
+/* Sends the library's messages to callback, with context, from now on; a
+ * null callback restores the default, the standard output (flushed after
+ * each message). May be called at any time from any thread: each message
+ * goes whole to either the old or the new callback. */
+VELNOR_API void VELNOR_CALL velnor_set_message_callback(VelnorMessageCallback callback,
+                                                        void* context);
 
 #ifdef __cplusplus
 }

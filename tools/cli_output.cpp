@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -67,10 +68,24 @@ int report_bad_bitstream(const std::string& path) {
   return kExitFailed;
 }
 
+namespace {
+std::FILE* report_stream = stdout;
+}  // namespace
+
+void set_report_stream(std::FILE* stream) { report_stream = stream; }
+
+void report(const char* format, ...) {
+  if (report_stream == nullptr) return;
+  va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(report_stream, format, arguments);
+  va_end(arguments);
+}
+
 void print_hex(const char* label, const uint8_t* bytes, std::size_t count) {
-  std::printf("%s", label);
-  for (std::size_t i = 0; i < count; ++i) std::printf(" %02X", bytes[i]);
-  std::printf("\n");
+  report("%s", label);
+  for (std::size_t i = 0; i < count; ++i) report(" %02X", bytes[i]);
+  report("\n");
 }
 
 void draw_progress(uint32_t total, int32_t remaining) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ int report_failure(const char* what, std::uint32_t result);
 // Says on stderr why a file was refused as a bitstream: the system's reason
 // when it cannot be read, else that it is not a .bit file. Returns kExitFailed.
 int report_bad_bitstream(const std::string& path);
+// A command's report (what it found or did): on stdout, or on the stream
+// set here; null prints none.
+void set_report_stream(std::FILE* stream);
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void report(const char* format, ...);
 void print_hex(const char* label, const std::uint8_t* bytes, std::size_t count);
 void draw_progress(std::uint32_t total, std::int32_t remaining);
 

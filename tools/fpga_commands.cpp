@@ -88,17 +88,23 @@ int scan() {
   if (result & (VELNOR_ERR_POWER_DOWN | VELNOR_BUSY | VELNOR_ERR_PROBE)) {
     return report_failure("scan", result);
   }
-  std::printf("%d device%s on the chain, nearest TDO first\n", count, count == 1 ? "" : "s");
-  if (count > 0) std::printf("  index  name      IDCODE      IR  capture\n");
+  report("%d device%s on the chain, nearest TDO first\n", count, count == 1 ? "" : "s");
+  if (count > 0) report("  index  name      IDCODE      IR  capture\n");
+  // A device no known part fits shows "?" for its name, and for its IR
+  // length and capture when the scan could not place its register.
   VelnorChainDevice device;
+  bool unknown = false;
   for (int32_t index = 0; velnor_chain_device(index, &device) != 0; ++index) {
-    if (device.name[0] == '\0') {
-      std::printf("  %5d  (not identified)\n", index);
-      continue;
+    unknown = unknown || device.name[0] == '\0';
+    report("  %5d  %-8s  0x%08X  ", index, device.name[0] != '\0' ? device.name : "?",
+           device.idcode);
+    if (device.ir_length > 0) {
+      report("%2d  0x%02X\n", device.ir_length, device.ir_capture);
+    } else {
+      report(" ?  ?\n");
     }
-    std::printf("  %5d  %-8s  0x%08X  %2d  0x%02X\n", index, device.name, device.idcode,
-                device.ir_length, device.ir_capture);
   }
+  if (unknown) report("  ?: not a part velnor knows; --part NAME:IDCODE:IRLEN adds one\n");
   return result == VELNOR_OK ? kExitOk : report_failure("scan", result);
 }
 
@@ -106,10 +112,10 @@ int status() {
   uint32_t idcode = 0, word = 0, usercode = 0;
   const uint32_t result = velnor_get_status(&idcode, &word, &usercode);
   if (result != VELNOR_OK) return report_failure("status", result);
-  std::printf("IDCODE    0x%08X\n", idcode);
-  std::printf("status    0x%08X  DONE=%u INIT=%u CRC_ERROR=%u MODE=%u%u%u\n", word, word >> 14 & 1,
-              word >> 13 & 1, word & 1, word >> 12 & 1, word >> 11 & 1, word >> 10 & 1);
-  std::printf("USERCODE  0x%08X\n", usercode);
+  report("IDCODE    0x%08X\n", idcode);
+  report("status    0x%08X  DONE=%u INIT=%u CRC_ERROR=%u MODE=%u%u%u\n", word, word >> 14 & 1,
+         word >> 13 & 1, word & 1, word >> 12 & 1, word >> 11 & 1, word >> 10 & 1);
+  report("USERCODE  0x%08X\n", usercode);
   return kExitOk;
 }
 
@@ -120,8 +126,8 @@ int config(const std::string& path, bool force) {
   if (velnor_bitfile_info(path.c_str(), &info) != VELNOR_OK) {
     return report_bad_bitstream(path);
   }
-  std::printf("file %s\n  design  %s\n  part    %s\n  date    %s %s\n  length  %u bytes\n",
-              path.c_str(), info.design_name, info.part_name, info.date, info.time, info.length);
+  report("file %s\n  design  %s\n  part    %s\n  date    %s %s\n  length  %u bytes\n", path.c_str(),
+         info.design_name, info.part_name, info.date, info.time, info.length);
   if (!force && !made_for_the_chains_fpga(path, info.part_name)) return kExitFailed;
   std::fflush(stdout);
   const bool show_progress = progress_wanted();
@@ -138,14 +144,14 @@ int config(const std::string& path, bool force) {
     std::fprintf(stderr, "\n");
   }
   if (result != VELNOR_OK) return report_failure("config", result);
-  std::printf("configured\n");
+  report("configured\n");
   return kExitOk;
 }
 
 int shutdown() {
   const uint32_t result = velnor_shutdown();
   if (result != VELNOR_OK) return report_failure("shutdown", result);
-  std::printf("shut down\n");
+  report("shut down\n");
   return kExitOk;
 }
 
@@ -182,8 +188,8 @@ int memory(const std::string& mode, uint32_t address, std::vector<uint8_t> bytes
     std::snprintf(label, sizeof label, "0x%08X:", address);
     print_hex(label, bytes.data(), bytes.size());
   } else {
-    std::printf("%s %zu bytes at 0x%08X\n", code == VELNOR_JMEM_WRITE ? "wrote" : "verified",
-                bytes.size(), address);
+    report("%s %zu bytes at 0x%08X\n", code == VELNOR_JMEM_WRITE ? "wrote" : "verified",
+           bytes.size(), address);
   }
   return kExitOk;
 }

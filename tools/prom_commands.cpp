@@ -48,14 +48,14 @@ int prom_info() {
   uint32_t idcode = 0, size = 0;
   const uint32_t result = velnor_cfgrom_info(&idcode, &size);
   if (result != VELNOR_OK) return report_failure("prom info", result);
-  std::printf("PROM      %s, IDCODE 0x%08X, %u bytes\n", prom_name(idcode), idcode, size);
+  report("PROM      %s, IDCODE 0x%08X, %u bytes\n", prom_name(idcode), idcode, size);
   return kExitOk;
 }
 
 int prom_erase() {
   const uint32_t result = velnor_cfgrom_erase();
   if (result != VELNOR_OK) return report_failure("prom erase", result);
-  std::printf("PROM erased\n");
+  report("PROM erased\n");
   return kExitOk;
 }
 
@@ -75,7 +75,7 @@ int prom_read(const std::string& path, uint32_t length) {
     return kExitFailed;
   }
   std::fclose(file);
-  std::printf("read %u bytes into %s\n", length, path.c_str());
+  report("read %u bytes into %s\n", length, path.c_str());
   return kExitOk;
 }
 
@@ -113,7 +113,7 @@ int prom_program(const std::string& path, PromFileFormat format, bool erase, boo
     progress.update(done);
   }
   progress.finish();
-  std::printf("programmed %u bytes from %s\n", length, path.c_str());
+  report("programmed %u bytes from %s\n", length, path.c_str());
   if (!verify) return kExitOk;
   std::vector<uint8_t> back;
   result = prom_read_into(&back, length);
@@ -126,7 +126,7 @@ int prom_program(const std::string& path, PromFileFormat format, bool erase, boo
         static_cast<unsigned>(mismatch.first - image.begin()), *mismatch.first, *mismatch.second);
     return kExitFailed;
   }
-  std::printf("verified %u bytes\n", length);
+  report("verified %u bytes\n", length);
   return kExitOk;
 }
 

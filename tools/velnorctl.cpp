@@ -1,12 +1,10 @@
 // velnorctl: a command-line front end over the library's exports.
 //
-//   velnorctl [--cable usb[:N]|lpt[:BASE]|auto] [-q|-v] [--json] [COMMAND...]
+//   velnorctl [--cable usb[:N]|lpt[:BASE]|auto] [--part NAME:IDCODE:IRLEN]...
+//             [-q|-v] [--json] [COMMAND...]
 //
-// Opens the cable, then runs the commands in order (scan when none is
-// given) and stops at the first that fails.
-#include <fcntl.h>
-#include <unistd.h>
-
+// Adds the parts given, opens the cable, then runs the commands in order
+// (scan when none is given) and stops at the first that fails.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -27,11 +25,14 @@ using namespace velnor::tools;
 namespace {
 
 const char* const kUsage =
-    "usage: velnorctl [--cable usb[:N]|lpt[:BASE]|auto] [-q|-v] [--json] [COMMAND...]\n"
+    "usage: velnorctl [--cable usb[:N]|lpt[:BASE]|auto] [--part NAME:IDCODE:IRLEN]...\n"
+    "                 [-q|-v] [--json] [COMMAND...]\n"
     "       velnorctl --version | --help\n"
     "  --cable usb:N     USB cable number N (default 0)\n"
     "          lpt:BASE  parallel cable at printer port BASE (default 0x378)\n"
     "          auto      USB cable 0, else the parallel cable at 0x378 (default)\n"
+    "  --part NAME:IDCODE:IRLEN  a part on the chain the library does not know\n"
+    "                    (e.g. xc2c64a:0x06E5E093:8); may be given again\n"
     "  -q, --quiet       print errors only (and --json's objects)\n"
     "  -v, --verbose     also tell on stderr which cable opens and how long\n"
     "                    each command takes\n"
@@ -93,6 +94,18 @@ bool parse_cable(const std::string& text, uint32_t* selector) {
     return false;
   }
   return true;
+}
+
+// NAME:IDCODE:IRLEN for velnor_add_part, which checks the values.
+bool add_part(const std::string& text) {
+  const std::size_t first = text.find(':');
+  const std::size_t second = text.find(':', first == std::string::npos ? first : first + 1);
+  if (second == std::string::npos) return false;
+  unsigned long idcode = 0, ir_length = 0;
+  return parse_number(text.substr(first + 1, second - first - 1), 0xFFFFFFFF, &idcode) &&
+         parse_number(text.substr(second + 1), 0x7FFFFFFF, &ir_length) &&
+         velnor_add_part(text.substr(0, first).c_str(), static_cast<uint32_t>(idcode),
+                         static_cast<int32_t>(ir_length)) == VELNOR_OK;
 }
 
 bool parse_hex_bytes(const std::string& text, std::vector<uint8_t>* bytes) {
@@ -238,7 +251,7 @@ std::string text_of(const Command& command) {
 }
 
 // With json, scan, status and prom info print their objects there; the
-// other commands' text goes where stdout now leads (stderr).
+// other commands' reports go to stderr.
 int run(const Command& command, std::FILE* json) {
   const auto& a = command.arguments;
   if (json != nullptr) {
@@ -283,25 +296,13 @@ int run(const Command& command, std::FILE* json) {
   return memory(a[0], static_cast<uint32_t>(address), bytes);
 }
 
-// stdout keeps only the JSON objects: whatever else is printed there (the
-// other commands' reports, the library's own messages) goes to stderr.
-// Returns the stream for the objects.
-std::FILE* keep_stdout_for_json() {
+// The library's messages go to stderr, after what stdout has so far; under
+// -q nowhere.
+void message_to_stderr(const char* text, void*) {
   std::fflush(stdout);
-  std::FILE* json = fdopen(dup(STDOUT_FILENO), "w");
-  dup2(STDERR_FILENO, STDOUT_FILENO);
-  return json;
+  std::fputs(text, stderr);
 }
-
-// Errors only: every report on stdout, the library's messages among them,
-// goes nowhere, and no progress bar is drawn.
-void silence_stdout() {
-  std::fflush(stdout);
-  const int null_device = open("/dev/null", O_WRONLY);
-  dup2(null_device, STDOUT_FILENO);
-  close(null_device);
-  set_progress_shown(false);
-}
+void message_dropped(const char*, void*) {}
 
 // For -v: a line on stderr after what stdout has so far.
 void tell(const std::string& line) {
@@ -331,6 +332,12 @@ int main(int argc, char** argv) {
         return usage_error(std::string("bad cable '") + (i + 1 < argc ? argv[i + 1] : "") + "'");
       }
       cable = argv[++i];
+    } else if (argument == "--part") {
+      if (i + 1 == argc || !add_part(argv[i + 1])) {
+        return usage_error(std::string("bad part '") + (i + 1 < argc ? argv[i + 1] : "") +
+                           "' (NAME of up to 15 characters, IDCODE, IR length 2 to 32)");
+      }
+      ++i;
     } else if (argument == "-q" || argument == "--quiet") {
       quiet = true;
     } else if (argument == "-v" || argument == "--verbose") {
@@ -349,8 +356,16 @@ int main(int argc, char** argv) {
     if (!valid_arguments(command, &error)) return usage_error(error);
   }
 
-  std::FILE* json_out = json ? keep_stdout_for_json() : nullptr;
-  if (quiet) silence_stdout();
+  // stdout holds only the JSON objects under --json, and the reports
+  // otherwise; -q drops the reports, progress bars and the library's
+  // messages, leaving errors.
+  std::FILE* json_out = json ? stdout : nullptr;
+  if (json) set_report_stream(stderr);
+  velnor_set_message_callback(quiet ? message_dropped : message_to_stderr, nullptr);
+  if (quiet) {
+    set_report_stream(nullptr);
+    set_progress_shown(false);
+  }
   if (verbose) {
     char word[16];
     std::snprintf(word, sizeof word, "0x%08X", selector);

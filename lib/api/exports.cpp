@@ -6,11 +6,13 @@
 
 #include "api/session.h"
 #include "api/worker_slot.h"
+#include "base/messages.h"
 #include "cables/cable.h"
 #include "fpga/configuration.h"
 #include "fpga/fpga.h"
 #include "fpga/user_channel.h"
 #include "jtag/chain_scan.h"
+#include "jtag/device_table.h"
 #include "platform/platform.h"
 #include "prom/prom.h"
 #include "velnor.h"
@@ -86,8 +88,11 @@ std::uint32_t open_cable(Session& it, std::uint32_t cable_selector) {
   if (cable.ops.open == nullptr) return VELNOR_ERR_DRIVER;
   static const bool closes_at_unload = platform::at_unload(close_cable_at_unload);
   (void)closes_at_unload;
-  // The cable may now lead to another board: nothing found before counts.
+  // The cable may now lead to another board: nothing found before counts
+  // (the parts the program added stay known).
+  const AddedParts added = it.target.jtag.added_parts;
   it.target = Target{};
+  it.target.jtag.added_parts = added;
   it.target.jtag.cable = cable;
   if (it.target.jtag.cable.open(cable_selector & VELNOR_CABLE_UNIT_MASK) != 0) {
     return VELNOR_ERR_PROBE;
@@ -138,8 +143,6 @@ VELNOR_API uint32_t VELNOR_CALL velnor_config(const void* source, int32_t* count
   if (result != VELNOR_OK) return result;
   if (count == nullptr) return VELNOR_ERR_FORMAT;
   it.target.jtag.cable.failed = false;
-  result = with_cable_failure(it, check_target(it.target));
-  if (result != VELNOR_OK) return result;
   it.worker.operation.source = source;
   it.worker.operation.count = count;
   return start_operation(it, WORKER_CONFIGURATION, WORKER_REQUESTED, count,
@@ -202,9 +205,8 @@ VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_info(uint32_t* idcode, uint32_t* s
   return gated([&](Target& target) {
     const std::uint32_t result = check_prom(target);
     if (result != VELNOR_OK) return result;
-    const PromPart& part = selected_prom(target);
-    if (idcode != nullptr) *idcode = part.idcode;
-    if (size_bytes != nullptr) *size_bytes = part.size_bytes;
+    if (idcode != nullptr) *idcode = target.jtag.devices[target.prom_index].idcode;
+    if (size_bytes != nullptr) *size_bytes = selected_prom(target).size_bytes;
     return VELNOR_OK;
   });
 }
@@ -213,6 +215,8 @@ VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* count) {
   return gated([&](Target& target) {
     const std::uint32_t powered = sense_power(target);
     if (powered != VELNOR_OK) return powered;
+    // The scan resets every TAP: a user channel's frame ends there.
+    target.open_channel = 0;
     const bool identified = scan_chain(target.jtag);
     if (count != nullptr) *count = target.jtag.device_count;
     return identified ? VELNOR_OK : VELNOR_ERR_NO_TARGET;
@@ -246,6 +250,19 @@ VELNOR_API uint32_t VELNOR_CALL velnor_bitfile_info(const char* path, VelnorBitF
   std::memcpy(info->time, header.time, BITFILE_TEXT_SIZE);
   info->length = header.length;
   return VELNOR_OK;
+}
+
+VELNOR_API uint32_t VELNOR_CALL velnor_add_part(const char* name, uint32_t idcode,
+                                                int32_t ir_length) {
+  Session& it = session();
+  const std::lock_guard<std::mutex> lock(it.calls);
+  return add_part(it.target.jtag.added_parts, name, idcode, ir_length) ? VELNOR_OK
+                                                                       : VELNOR_ERR_FORMAT;
+}
+
+VELNOR_API void VELNOR_CALL velnor_set_message_callback(VelnorMessageCallback callback,
+                                                        void* context) {
+  set_message_callback(callback, context);
 }
 
 }  // extern "C"

@@ -73,18 +73,9 @@ bool read_bitfile_info(const char* path, BitFileHeader* header) {
 
 std::uint32_t configure_fpga(Target& target, const void* source, std::int32_t* count,
                              const Progress& progress) {
-  std::uint32_t status = 0;
-  std::uint32_t result = read_status(target, &status);
-  if (status & STATUS_UPPER_HALF) {
-    message("status read error\n");
-    return VELNOR_ERR_CRC;
-  }
-  if (result != VELNOR_OK) return result;
-  if (status & STATUS_DONE) {
-    result = fpga_shutdown(target);
-    if (result != VELNOR_OK) return result;
-  }
-
+  // The file is checked before the FPGA is touched: one that cannot deliver
+  // every byte its header promises would stop the data half-way, after the
+  // shutdown has already ended the running design.
   OpenBitFile file;
   const bool from_file = !is_in_memory(source, count);
   std::int32_t total;
@@ -99,9 +90,24 @@ std::uint32_t configure_fpga(Target& target, const void* source, std::int32_t* c
     if (!file.open(static_cast<const char*>(source))) return VELNOR_ERR_FILE;
     // A length past what a count word can show cannot be a Spartan-II's.
     if (file.header.length > 0x7FFFFFFF) return VELNOR_ERR_FILE;
+    if (platform::file_bytes_left(file.handle) < file.header.length) return VELNOR_ERR_FILE;
     total = static_cast<std::int32_t>(file.header.length);
-    publish_count(count, total);
   }
+
+  std::uint32_t result = check_target(target);
+  if (result != VELNOR_OK) return result;
+  std::uint32_t status = 0;
+  result = read_status(target, &status);
+  if (status & STATUS_UPPER_HALF) {
+    message("status read error\n");
+    return VELNOR_ERR_CRC;
+  }
+  if (result != VELNOR_OK) return result;
+  if (status & STATUS_DONE) {
+    result = fpga_shutdown(target);
+    if (result != VELNOR_OK) return result;
+  }
+  if (from_file) publish_count(count, total);
   progress.mark_running();
 
   result = begin_config(target);

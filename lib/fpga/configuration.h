@@ -15,9 +15,9 @@ constexpr std::int32_t CONFIG_PIECE_BYTES = 4096;
 // configuration data starts with dummy words); otherwise it is a file name.
 bool is_in_memory(const void* source, const std::int32_t* count);
 
-// The operation on the FPGA check_target selected: source is a file name or
-// bitstream bytes in memory (see is_in_memory); *count falls as the data
-// go. A result word.
+// The operation: checks the source (a file name, or bitstream bytes in
+// memory, see is_in_memory), then the target, then configures the FPGA;
+// *count falls as the data go. A result word.
 std::uint32_t configure_fpga(Target& target, const void* source, std::int32_t* count,
                              const Progress& progress);
 

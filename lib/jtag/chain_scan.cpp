@@ -5,6 +5,7 @@
 // IDCODE register selected, which yields one 32-bit code per device.
 #include "jtag/chain_scan.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/bit_order.h"
@@ -32,33 +33,75 @@ std::int32_t count_zeros_until_one(Cable& cable) {
 
 }  // namespace
 
-std::int32_t identify_devices(ChainDevice* table, std::int32_t capacity,
-                              const std::uint8_t* ir_bits, std::int32_t ir_bit_count,
-                              const std::uint8_t* id_bits, std::int32_t id_bit_count) {
-  if (ir_bit_count < 1 || id_bit_count < 1 || capacity < 1) return 0;
-  std::int32_t count = 0;
-  std::int32_t id_position = 0;
-  std::int32_t ir_position = 0;
-  do {
-    ChainDevice& entry = table[count];
-    const std::uint32_t idcode = lsb_first_value(id_bits, id_position, 32);
-    entry = ChainDevice{nullptr, 0, 0, 0};
-    for (const DeviceType* row = DEVICE_TYPES; row->name != nullptr; ++row) {
-      if (row->idcode != (idcode & IDCODE_WITHOUT_VERSION)) continue;
-      // Only bits the IR measurement captured can be this device's.
-      if (ir_position + row->ir_length > ir_bit_count) continue;
-      const std::uint32_t capture = lsb_first_value(ir_bits, ir_position, row->ir_length);
-      // Every instruction register captures ...01 in its two bits nearest TDO.
-      if ((capture & 3) != 1) continue;
-      entry = ChainDevice{row->name, idcode, row->ir_length, static_cast<std::uint8_t>(capture)};
-      break;
-    }
-    if (entry.name == nullptr) return -1;
-    id_position += 32;
-    ++count;
-    ir_position += entry.ir_length;
-  } while (ir_position < ir_bit_count && id_position < id_bit_count && count < capacity);
-  return count;
+namespace {
+
+// The instruction register of ir_length bits from stream position start, if
+// it lies within [low, high) and captured ...01 in its two bits nearest
+// TDO, as IEEE 1149.1 has every instruction register do.
+bool fitting_capture(const std::uint8_t* ir_bits, std::int32_t start, std::int32_t ir_length,
+                     std::int32_t low, std::int32_t high, std::uint8_t* capture) {
+  if (ir_length < 2 || start < low || start + ir_length > high) return false;
+  const std::uint32_t value = lsb_first_value(ir_bits, start, std::min(ir_length, 8));
+  if ((value & 3) != 1) return false;
+  *capture = static_cast<std::uint8_t>(value);
+  return true;
+}
+
+// Names the entry after the first part, of the device table and then of the
+// added parts, with its code whose instruction register fits at the start
+// of [low, high), or at its end when placed from the TDI side. A later part
+// with the same code and another IR length may fit where an earlier does not.
+bool identify(ChainDevice& entry, const AddedParts& added, const std::uint8_t* ir_bits,
+              std::int32_t low, std::int32_t high, bool from_end) {
+  const auto take = [&](const char* name, std::int32_t ir_length) {
+    std::uint8_t capture = 0;
+    const std::int32_t start = from_end ? high - ir_length : low;
+    if (!fitting_capture(ir_bits, start, ir_length, low, high, &capture)) return false;
+    entry = ChainDevice{name, entry.idcode, ir_length, capture};
+    return true;
+  };
+  const std::uint32_t code = entry.idcode & IDCODE_WITHOUT_VERSION;
+  for (const DeviceType* row = DEVICE_TYPES; row->name != nullptr; ++row) {
+    if (row->idcode == code && take(row->name, row->ir_length)) return true;
+  }
+  for (std::int32_t i = 0; i < added.count; ++i) {
+    const AddedPart& part = added.parts[i];
+    if (part.idcode == code && take(part.name, part.ir_length)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool identify_devices(ChainDevice* devices, std::int32_t count, const AddedParts& added,
+                      const std::uint8_t* ir_bits, std::int32_t ir_bit_count,
+                      const std::uint8_t* id_bits) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    devices[i] = ChainDevice{nullptr, lsb_first_value(id_bits, 32 * i, 32), 0, 0};
+  }
+  std::int32_t front = 0;
+  std::int32_t first_unknown = 0;
+  while (first_unknown < count &&
+         identify(devices[first_unknown], added, ir_bits, front, ir_bit_count, false)) {
+    front += devices[first_unknown++].ir_length;
+  }
+  if (first_unknown == count) return count > 0 && front == ir_bit_count;
+  // Past an unknown register the positions are known only from the TDI end,
+  // where the measured total ends.
+  std::int32_t back = ir_bit_count;
+  std::int32_t last_unknown = count - 1;
+  while (last_unknown > first_unknown &&
+         identify(devices[last_unknown], added, ir_bits, front, back, true)) {
+    back -= devices[last_unknown--].ir_length;
+  }
+  // With one device unknown, the bits the others leave are its register.
+  std::uint8_t capture = 0;
+  if (last_unknown == first_unknown &&
+      fitting_capture(ir_bits, front, back - front, front, back, &capture)) {
+    devices[first_unknown].ir_length = back - front;
+    devices[first_unknown].ir_capture = capture;
+  }
+  return false;
 }
 
 // clang-format off
@@ -105,8 +148,8 @@ bool scan_chain(Jtag& jtag) {
   cable.shift(nullptr, nullptr, 2, 0, 0);
   cable.shift(nullptr, idcodes, static_cast<std::uint32_t>(jtag.device_count * 32), 0, 1);
 
-  return identify_devices(jtag.devices, CHAIN_CAPACITY, ir_capture, ir_total, idcodes,
-                          jtag.device_count * 32) == jtag.device_count;
+  return identify_devices(jtag.devices, jtag.device_count, jtag.added_parts, ir_capture, ir_total,
+                          idcodes);
 }
 
 std::uint32_t select_device(Jtag& jtag, std::int32_t index) {

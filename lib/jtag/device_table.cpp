@@ -1,5 +1,7 @@
 #include "jtag/device_table.h"
 
+#include <cstring>
+
 namespace velnor {
 
 // Virtex and Spartan-II parts of the same array size share one IDCODE; the
@@ -24,5 +26,21 @@ const DeviceType DEVICE_TYPES[] = {
     {"3s500e", 0x1C22093, 6},  {"3s1200e", 0x1C2E093, 6}, {"3s1600e", 0x1C3A093, 6},
     {nullptr, 0, 0},
 };
+
+bool add_part(AddedParts& parts, const char* name, std::uint32_t idcode, std::int32_t ir_length) {
+  if (name == nullptr || name[0] == '\0') return false;
+  const std::size_t length = strnlen(name, PART_NAME_SIZE);
+  if (length == PART_NAME_SIZE) return false;
+  const std::uint32_t code = idcode & IDCODE_WITHOUT_VERSION;
+  if ((code & 1) == 0 || code == IDCODE_WITHOUT_VERSION) return false;
+  if (ir_length < 2 || ir_length > MAX_ADDED_IR_LENGTH) return false;
+  if (parts.count == ADDED_PART_CAPACITY) return false;
+  AddedPart& part = parts.parts[parts.count];
+  std::memcpy(part.name, name, length + 1);
+  part.idcode = code;
+  part.ir_length = ir_length;
+  ++parts.count;
+  return true;
+}
 
 }  // namespace velnor

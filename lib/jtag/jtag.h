@@ -5,13 +5,14 @@
 #include <cstdint>
 
 #include "cables/cable.h"
+#include "jtag/device_table.h"
 
 namespace velnor {
 
 struct ChainDevice {
-  const char* name;         // row name of the device table, null when not identified
-  std::uint32_t idcode;     // as read, version nibble included
-  std::int32_t ir_length;   // from the matching row
+  const char* name;         // name of the matching part, null when not identified
+  std::uint32_t idcode;     // as read, version nibble included, identified or not
+  std::int32_t ir_length;   // from the matching part; see identify_devices when unidentified
   std::uint8_t ir_capture;  // low 8 bits of what the instruction register captured
 };
 
@@ -33,6 +34,9 @@ struct Jtag {
   ChainDevice devices[CHAIN_CAPACITY] = {};
   std::int32_t device_count = 0;
   ChainPosition position = {};
+  // Searched by every scan after the device table; names of devices point
+  // into it.
+  AddedParts added_parts;
 };
 
 }  // namespace velnor

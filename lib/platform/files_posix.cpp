@@ -43,6 +43,14 @@ std::size_t read_file(Handle file, void* buffer, std::size_t count) {
   return got < 0 ? 0 : static_cast<std::size_t>(got);
 }
 
+std::int64_t file_bytes_left(Handle file) {
+  struct stat status;
+  if (::fstat(descriptor_of(file), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+  const off_t position = ::lseek(descriptor_of(file), 0, SEEK_CUR);
+  if (position < 0) return -1;
+  return static_cast<std::int64_t>(status.st_size) - position;
+}
+
 void close_file(Handle file) { ::close(descriptor_of(file)); }
 
 }  // namespace velnor::platform

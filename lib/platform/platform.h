@@ -59,6 +59,9 @@ bool ezusb_cancel(Handle device);
 Handle open_file_for_reading(const char* path);
 // Bytes read, 0 at the end of the file or on failure.
 std::size_t read_file(Handle file, void* buffer, std::size_t count);
+// Bytes from the current position to the end of a regular file; -1 for
+// anything else (a pipe or a device has no end to measure).
+std::int64_t file_bytes_left(Handle file);
 void close_file(Handle file);
 
 // --- Time ------------------------------------------------------------------------

@@ -25,12 +25,14 @@ constexpr std::int32_t PROM_BLOCK_BYTES = 512;
 
 // What the library knows of each accepted part.
 struct PromPart {
-  std::uint32_t idcode;      // all 32 bits: only version 0 is accepted
+  // Without the version nibble: real parts carry steppings 0 to 15 (0xD and
+  // 0xF are common), and each stepping takes the same instructions.
+  std::uint32_t idcode;
   std::uint32_t size_bytes;  // memory size
   std::int32_t page_bytes;   // one ISC_DATA_SHIFT buffer; 32 address units per page
 };
 
-// The accepted part with this IDCODE, or null.
+// The accepted part with this IDCODE, whatever its version nibble, or null.
 const PromPart* prom_part(std::uint32_t idcode);
 
 // Selects the PROM: from the remembered index, or by scanning the chain

@@ -2,6 +2,7 @@
 #include <cstddef>
 
 #include "base/bit_order.h"
+#include "jtag/device_table.h"
 #include "jtag/tap.h"
 #include "platform/platform.h"
 #include "prom/prom.h"
@@ -13,9 +14,9 @@ namespace {
 // The XCF01S shifts its data in pages of 2048 bits, the larger parts in
 // pages of 4096; the address register counts 32 units per page on all three.
 constexpr PromPart PROM_PARTS[] = {
-    {0x05044093, 128 * 1024, 256},  // XCF01S, 1 Mbit
-    {0x05045093, 256 * 1024, 512},  // XCF02S, 2 Mbit
-    {0x05046093, 512 * 1024, 512},  // XCF04S, 4 Mbit
+    {0x5044093, 128 * 1024, 256},  // XCF01S, 1 Mbit
+    {0x5045093, 256 * 1024, 512},  // XCF02S, 2 Mbit
+    {0x5046093, 512 * 1024, 512},  // XCF04S, 4 Mbit
 };
 
 // ISC_ENABLE's data register takes six bits: 001101 in shift order.
@@ -60,7 +61,7 @@ std::uint32_t prom_read_block(Target& target, std::uint8_t* buffer, std::int32_t
 
 const PromPart* prom_part(std::uint32_t idcode) {
   for (const PromPart& part : PROM_PARTS) {
-    if (part.idcode == idcode) return &part;
+    if (part.idcode == (idcode & IDCODE_WITHOUT_VERSION)) return &part;
   }
   return nullptr;
 }

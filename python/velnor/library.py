@@ -29,6 +29,10 @@ class BitFileInfoRecord(ctypes.Structure):
     ]
 
 
+# VelnorMessageCallback: the text and the context given with it. Keep the
+# object alive while the library holds it.
+MESSAGE_CALLBACK = ctypes.CFUNCTYPE(None, c_char_p, c_void_p)
+
 _BYTES = POINTER(c_uint8)
 _WORD = POINTER(c_uint32)
 _COUNT = POINTER(c_int32)
@@ -52,6 +56,8 @@ PROTOTYPES = {
     "velnor_cfgrom_info": (c_uint32, [_WORD, _WORD]),
     "velnor_bitfile_info": (c_uint32, [c_char_p, POINTER(BitFileInfoRecord)]),
     "velnor_version": (c_char_p, []),
+    "velnor_add_part": (c_uint32, [c_char_p, c_uint32, c_int32]),
+    "velnor_set_message_callback": (None, [MESSAGE_CALLBACK, c_void_p]),
 }
 
 # Exports that libraries built before them lack.

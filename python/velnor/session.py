@@ -243,6 +243,12 @@ class Session:
             )
         return devices
 
+    def add_part(self, name, idcode, ir_length):
+        """Adds a part the chain scan does not know (velnor_add_part): a name
+        of up to 15 characters, its IDCODE (the version nibble is ignored)
+        and its instruction register's length."""
+        check(self.library.velnor_add_part(name.encode(), idcode, ir_length), "velnor_add_part")
+
     def check_daisychain(self):
         """True when the last chain scan found exactly two devices."""
         return self.library.velnor_check_daisychain() == 1

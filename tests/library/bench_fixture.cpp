@@ -26,6 +26,8 @@ bench::Board& BenchTest::board_for(const std::string& description, bool traced) 
   session().target.prom_index = -1;
   session().target.open_channel = -1;
   session().target.loaded_channel = -1;
+  // Parts a test added stay with that test.
+  session().target.jtag.added_parts = {};
   return install_board(description, traced);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "api/session.h"
+#include "bench/bitstream.h"
 #include "bench_fixture.h"
 #include "jtag/tap.h"
 #include "velnor.h"
@@ -75,27 +76,74 @@ TEST_F(ChainScanTest, SharedCodesResolveToTheFirstFittingRow) {
   EXPECT_EQ(velnor_check_daisychain(), 0u) << "three devices";
 }
 
-// Each fails the scan; the entries before the first unidentified one are kept.
+// Each fails the scan. Every counted device keeps its IDCODE; those no
+// part fits have no name, and no IR length where two of them share the bits.
 TEST_F(ChainScanTest, ChainsThatAreNotIdentified) {
   const struct {
     const char* description;
     int count;
-    int unnamed_from;
-  } kChains[] = {{"fault=tdo1", 0, 0},
-                 {"fault=open", 0, 0},
-                 {"chain=", 0, 0},
-                 {"chain=other:0x0610093:5:0x03", 1, 0},  // capture without the mandatory 01
-                 {"chain=xcf02s,other:0x12345093:6,xc2s50", 3, 1}};
+    const char* named;  // per device: 'n' named, '-' not
+  } kChains[] = {{"fault=tdo1", 0, ""},
+                 {"fault=open", 0, ""},
+                 {"chain=", 0, ""},
+                 {"chain=other:0x0610093:5:0x03", 1, "-"},  // capture without the mandatory 01
+                 {"chain=xcf02s,other:0x12345093:6,other:0x12347093:7,xc2s50", 4, "n--n"}};
   for (const auto& chain : kChains) {
     SCOPED_TRACE(chain.description);
     scanned(chain.description, false);
-    EXPECT_EQ(jtag().device_count, chain.count);
-    for (int i = chain.unnamed_from; i < jtag().device_count; ++i)
-      EXPECT_EQ(session().target.jtag.devices[i].name, nullptr);
+    ASSERT_EQ(jtag().device_count, chain.count);
+    for (int i = 0; i < jtag().device_count; ++i) {
+      EXPECT_EQ(jtag().devices[i].name != nullptr, chain.named[i] == 'n') << i;
+    }
   }
-  EXPECT_STREQ(session().target.jtag.devices[0].name, "xcf02s");
-  EXPECT_EQ(session().target.jtag.devices[1].idcode, 0u);
+  EXPECT_EQ(jtag().devices[1].idcode, 0x12345093u);
+  EXPECT_EQ(jtag().devices[2].idcode, 0x12347093u);
+  EXPECT_EQ(jtag().devices[1].ir_length + jtag().devices[2].ir_length, 0);
   scanned("chain=xcf02s,xc2s200;fault=open@1", false);  // a broken link inside the chain
+}
+
+// A part the table lacks (here a CoolRunner-II XC2C64A between the PROM and
+// the FPGA) keeps its IDCODE, and as the only one it gets the IR bits the
+// others leave of the measured total. Once added it is identified, and the
+// FPGA beyond it is configured.
+TEST_F(ChainScanTest, APartTheTableLacksIsListedAndCanBeAdded) {
+  const char* const kBoard = "chain=xcf02s,other:0xF6E5E093:8,xc2s50";
+  scanned(kBoard, false);
+  ASSERT_EQ(jtag().device_count, 3);
+  EXPECT_EQ(jtag().devices[1].name, nullptr);
+  EXPECT_EQ(jtag().devices[1].idcode, 0xF6E5E093u);
+  EXPECT_EQ(jtag().devices[1].ir_length, 8) << "21 bits measured, 8 + 5 identified";
+  EXPECT_EQ(jtag().devices[1].ir_capture, 0x01);
+  EXPECT_STREQ(jtag().devices[2].name, "2s50") << "placed from the TDI end";
+  std::vector<std::uint8_t> data = bench::make_bitstream({.part = bench::Part::Xc2s50});
+  std::int32_t count = static_cast<std::int32_t>(data.size());
+  EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_ERR_NO_TARGET);
+
+  const struct {
+    const char* name;
+    std::uint32_t idcode;
+    std::int32_t ir_length;
+  } kRefused[] = {{nullptr, 0x06E5E093, 8},
+                  {"", 0x06E5E093, 8},
+                  {"fifteen-letters", 0x06E5E092, 8},
+                  {"sixteen-letters!", 0x06E5E093, 8},
+                  {"open", 0xFFFFFFFF, 8},
+                  {"short", 0x06E5E093, 1},
+                  {"long", 0x06E5E093, 33}};
+  for (const auto& part : kRefused) {
+    EXPECT_EQ(velnor_add_part(part.name, part.idcode, part.ir_length), VELNOR_ERR_FORMAT)
+        << (part.name ? part.name : "null") << " " << part.ir_length;
+  }
+  ASSERT_EQ(velnor_add_part("xc2c64a", 0x06E5E093, 8), VELNOR_OK);
+  count = -1;
+  EXPECT_EQ(velnor_scan_chain(&count), VELNOR_OK);
+  EXPECT_STREQ(jtag().devices[1].name, "xc2c64a");
+  EXPECT_EQ(jtag().devices[1].idcode, 0xF6E5E093u) << "any version nibble";
+  count = static_cast<std::int32_t>(data.size());
+  EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_OK);
+  for (std::uint32_t i = 1; i < 16; ++i)
+    EXPECT_EQ(velnor_add_part("more", 2 * i + 1, 4), VELNOR_OK);
+  EXPECT_EQ(velnor_add_part("full", 0x0000003F, 4), VELNOR_ERR_FORMAT) << "16 parts at most";
 }
 
 TEST_F(ChainScanTest, TdoStuckLowIsBoundedAndFindsNoDevice) {
@@ -184,16 +232,16 @@ TEST(IdentifyDevices, ReadsValuesFromTheStreamsLeastSignificantBitFirst) {
     if (bit) id[p / 8] |= static_cast<std::uint8_t>(0x80 >> (p % 8));
   }
   ChainDevice table[2];
-  ASSERT_EQ(identify_devices(table, 2, ir, 13, id, 64), 2);
+  ASSERT_TRUE(identify_devices(table, 2, AddedParts{}, ir, 13, id));
   EXPECT_STREQ(table[0].name, "v200");
   EXPECT_EQ(table[0].ir_capture, 0x19);
   EXPECT_STREQ(table[1].name, "xcf02s");
   EXPECT_EQ(table[1].ir_capture, 0x01);
-  EXPECT_EQ(identify_devices(table, 1, ir, 13, id, 64), 1) << "stops at the capacity";
-  EXPECT_EQ(identify_devices(table, 2, ir, 0, id, 64), 0);
-  EXPECT_EQ(identify_devices(table, 0, ir, 13, id, 64), 0);
-  EXPECT_EQ(identify_devices(table, 2, ir, 4, id, 64), -1)
+  EXPECT_FALSE(identify_devices(table, 1, AddedParts{}, ir, 13, id))
+      << "the registers must fill the measured total";
+  EXPECT_FALSE(identify_devices(table, 2, AddedParts{}, ir, 4, id))
       << "a register longer than the measured bits cannot be that part";
+  EXPECT_EQ(table[1].idcode, 0xD5045093u);
 }
 
 }  // namespace

@@ -162,14 +162,8 @@ TEST_F(ConfigurationTest, FailuresBeforeTheDataPhaseReturnDirectly) {
 
 TEST_F(ConfigurationTest, BrokenFilesAndBitstreams) {
   opened("chain=xc2s15");
-  std::vector<std::uint8_t> good = bit_file(bitstream(Part::Xc2s15));
-
-  std::vector<std::uint8_t> truncated(good.begin(), good.end() - 3000);
-  TempFile truncated_file(truncated);
+  std::vector<std::uint8_t> bad_key = bit_file(bitstream(Part::Xc2s15));
   std::int32_t count = 0;
-  EXPECT_EQ(velnor_config(truncated_file.path(), &count), VELNOR_ERR_FILE | VELNOR_ERR_CRC);
-
-  std::vector<std::uint8_t> bad_key = good;
   bad_key[13] = 'x';
   TempFile bad_key_file(bad_key);
   ::testing::internal::CaptureStdout();
@@ -191,6 +185,27 @@ TEST_F(ConfigurationTest, BrokenFilesAndBitstreams) {
   std::vector<std::uint8_t> wrong_part = bitstream(Part::Xc2s30);
   count = static_cast<std::int32_t>(wrong_part.size());
   EXPECT_EQ(velnor_config(wrong_part.data(), &count), VELNOR_ERR_CRC);
+}
+
+// A file shorter than its header's length is refused before the FPGA is
+// read or shut down: the running design stays, and not one TCK cycle runs.
+TEST_F(ConfigurationTest, ATruncatedFileLeavesTheConfiguredFpgaUntouched) {
+  Board& board = opened("chain=xcf02s,xc2s15");
+  std::vector<std::uint8_t> good = bit_file(bitstream(Part::Xc2s15));
+  TempFile good_file(good);
+  std::int32_t count = 0;
+  ASSERT_EQ(velnor_config(good_file.path(), &count), VELNOR_OK);
+  for (std::size_t size : {std::size_t{5000}, good.size() - 1}) {
+    SCOPED_TRACE(size);
+    TempFile cut(std::vector<std::uint8_t>(good.begin(), good.begin() + size));
+    board.trace().enable(true);
+    board.trace().clear();
+    count = 0;
+    EXPECT_EQ(velnor_config(cut.path(), &count), VELNOR_ERR_FILE);
+    EXPECT_EQ(board.trace().clock_count(), 0u);
+    board.trace().enable(false);
+    EXPECT_EQ(status_word() & STATUS_DONE, STATUS_DONE);
+  }
 }
 
 TEST_F(ConfigurationTest, AConfiguredFpgaIsShutDownFirst) {
@@ -222,15 +237,25 @@ TEST_F(ConfigurationTest, StartupClockAndModePins) {
   EXPECT_EQ(velnor_config(jtag.data(), &count), VELNOR_OK);
 }
 
+// The chain dies between the target check and the status read: what comes
+// back is no status.
 TEST_F(ConfigurationTest, ADeadChainIsAStatusReadError) {
-  Board& board = opened("default");
+  static Board* board = nullptr;
+  board = &opened("default");
   ASSERT_EQ(check_target(target()), VELNOR_OK);
-  board.set_target_powered(false);
+  static CableOps original;
+  original = jtag().cable.ops;
+  jtag().cable.ops.shift = [](void* cable, const std::uint8_t* tdi, std::uint8_t* tdo,
+                              std::uint32_t bits, int tms, int tms_last) {
+    if (tdi != nullptr && bits == 64) board->set_target_powered(false);  // the STAT read packet
+    return original.shift(cable, tdi, tdo, bits, tms, tms_last);
+  };
   std::vector<std::uint8_t> data = bitstream(Part::Xc2s200);
   std::int32_t count = static_cast<std::int32_t>(data.size());
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(configure_fpga(target(), data.data(), &count, Progress{}), VELNOR_ERR_CRC);
+  EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_ERR_CRC);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "status read error\n");
+  jtag().cable.ops = original;
   EXPECT_EQ(velnor_config(data.data(), &count), VELNOR_ERR_POWER_DOWN) << "sensed first";
 }
 

@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
+#include <thread>
 
 #include "api/session.h"
 #include "api/worker_slot.h"
+#include "base/messages.h"
 #include "bench_fixture.h"
 #include "cables/parallel/parallel_cable.h"
 #include "cables/usb/usb_cable.h"
@@ -44,6 +47,38 @@ TEST_F(LibraryTest, AutomaticSelectionFallsBackToThePrinterPort) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Setup EZ-USB Firmware\n\nCan't found EZ-USB\nNo Probe\n");
   EXPECT_EQ(session().cable_open, 0);
+}
+
+std::atomic<int> wrong_contexts{0};
+void expects_one(const char*, void* context) { wrong_contexts += *static_cast<int*>(context) != 1; }
+void expects_two(const char*, void* context) { wrong_contexts += *static_cast<int*>(context) != 2; }
+
+// A program may take the library's messages; a null callback gives them back
+// to stdout. Each message reaches a callback with the context set with it,
+// while another thread switches them.
+TEST_F(LibraryTest, MessagesGoToTheCallbackWhileOneIsSet) {
+  board_for("lpt=;usb=");
+  std::string taken;
+  velnor_set_message_callback(
+      [](const char* text, void* context) { *static_cast<std::string*>(context) += text; }, &taken);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(velnor_init(VELNOR_CABLE_AUTO), VELNOR_ERR_PROBE);
+  velnor_set_message_callback(nullptr, nullptr);
+  EXPECT_EQ(velnor_init(VELNOR_CABLE_PARALLEL), VELNOR_ERR_PROBE);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "No Probe\n");
+  EXPECT_EQ(taken, "Setup EZ-USB Firmware\n\nCan't found EZ-USB\nNo Probe\n");
+
+  int one = 1, two = 2;
+  velnor_set_message_callback(expects_one, &one);
+  std::thread switcher([&] {
+    for (int i = 0; i < 20000; ++i) {
+      velnor_set_message_callback(i % 2 ? expects_one : expects_two, i % 2 ? &one : &two);
+    }
+  });
+  for (int i = 0; i < 20000; ++i) message("%d\n", i);
+  switcher.join();
+  velnor_set_message_callback(nullptr, nullptr);
+  EXPECT_EQ(wrong_contexts.load(), 0);
 }
 
 TEST_F(LibraryTest, FailedUsbOpenKeepsTheUsbSetInstalled) {

@@ -69,9 +69,12 @@ TEST(Velnorctl, ReportsFailuresWithTheResultWord) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, "velnorctl: scan failed: 0x00400000 (VELNOR_ERR_POWER_DOWN)\n");
 
-  run = velnorctl("chain=xc2s50,other:0x12345093:6", "--cable lpt");
+  run = velnorctl("chain=xc2s50,other:0x12345093:6,other:0x12347093:7", "--cable lpt");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.output.find("      1  (not identified)\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("      1  ?         0x12345093   ?  ?\n"
+                            "      2  ?         0x12347093   ?  ?\n"),
+            std::string::npos)
+      << run.output;
   EXPECT_NE(run.output.find("(VELNOR_ERR_NO_TARGET)"), std::string::npos);
 }
 
@@ -80,7 +83,8 @@ TEST(Velnorctl, RejectsBadArguments) {
        {"--cable lpt:0x10000", "--cable serial", "frobnicate", "config", "spi 3 00", "spi 1 0",
         "mem erase 0 1", "mem write 0x10 zz", "prom", "prom burn", "prom read",
         "prom read x --length", "prom program x --fast", "prom program x --format hex",
-        "config x --fast"}) {
+        "config x --fast", "--part cpld", "--part cpld:0x06E5E092:8", "--part :0x06E5E093:8",
+        "--part cpld:0x06E5E093:33"}) {
     EXPECT_EQ(velnorctl("default", arguments).status, 2) << arguments;
   }
   const ToolRun run = velnorctl("default", "status mem read 0 0");
@@ -170,6 +174,24 @@ TEST_F(WithBitstream, ConfigRefusesAFileMadeForAnotherPart) {
     EXPECT_NE(run.output.find(c.output), std::string::npos) << c.chain << c.flag << "\n"
                                                             << run.output;
   }
+}
+
+// A part the library does not know (a CoolRunner-II XC2C64A) is listed with
+// its IDCODE and the IR length the others leave; added with --part, it is
+// identified and the FPGA beyond it is configured.
+TEST_F(WithBitstream, APartTheLibraryDoesNotKnowIsListedAndCanBeAdded) {
+  const std::string board = "chain=xcf02s,other:0xF6E5E093:8,xc2s200";
+  ToolRun run = velnorctl(board, "--cable lpt scan");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("      1  ?         0xF6E5E093   8  0x01\n"
+                            "      2  v200      0x0061C093   5  0x19\n"),
+            std::string::npos)
+      << run.output;
+  run = velnorctl(board, "--cable lpt --part xc2c64a:0x06E5E093:8 scan config " + path_);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("      1  xc2c64a   0xF6E5E093   8  0x01\n"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("configured\n"), std::string::npos);
 }
 
 TEST(Velnorctl, BadBoardDescriptionIsReportedAndNothingIsFound) {
