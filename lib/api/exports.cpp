@@ -76,7 +76,8 @@ VELNOR_API uint32_t VELNOR_CALL velnor_init(uint32_t cable_selector) {
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_check_daisychain(void) {
-  return is_daisychain(target().jtag) ? 1 : 0;
+  // With the cable closed there is no chain to answer about.
+  return session().cable_open != 0 && is_daisychain(target().jtag) ? 1 : 0;
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_get_status(uint32_t* idcode, uint32_t* status,
