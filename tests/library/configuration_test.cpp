@@ -158,6 +158,10 @@ TEST_F(ConfigurationTest, FailuresBeforeTheDataPhaseReturnDirectly) {
   const std::uint8_t unterminated[4] = {'a', 'b', 'c', 'd'};
   count = 4;
   EXPECT_EQ(velnor_config(unterminated, &count), VELNOR_ERR_FILE);
+  const std::vector<std::uint8_t> whole_file = bit_file(bitstream(Part::Xc2s200));
+  count = static_cast<std::int32_t>(whole_file.size());
+  EXPECT_EQ(velnor_config(whole_file.data(), &count), VELNOR_ERR_FILE)
+      << "a .bit file's bytes start with its header, not with the data's padding";
 }
 
 TEST_F(ConfigurationTest, BrokenFilesAndBitstreams) {
