@@ -123,7 +123,8 @@ VELNOR_API uint32_t VELNOR_CALL velnor_init(uint32_t cable_selector) {
 VELNOR_API uint32_t VELNOR_CALL velnor_check_daisychain(void) {
   Session& it = session();
   const std::lock_guard<std::mutex> lock(it.calls);
-  return is_daisychain(it.target.jtag) ? 1 : 0;
+  // With the cable closed there is no chain to answer about.
+  return it.cable_open != 0 && is_daisychain(it.target.jtag) ? 1 : 0;
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_get_status(uint32_t* idcode, uint32_t* status,

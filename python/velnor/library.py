@@ -64,15 +64,24 @@ PROTOTYPES = {
 OPTIONAL = frozenset({"velnor_version"})
 
 
+# An installed tree holds this package in LIBDIR/velnor/python/velnor, three
+# folders below the library.
+INSTALLED_LIBRARY = os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "libvelnor.so.1")
+
+
 def candidates(path=None):
     """Where the library is looked for, in order: the path given, else the
-    VELNOR_LIBRARY environment variable, else the system's library search
+    VELNOR_LIBRARY environment variable, else the library installed with
+    this package (when there is one), else the system's library search
     (ctypes.util, then libvelnor.so.1 and libvelnor.so by name)."""
     if path is not None:
         return [os.fspath(path)]
     if os.environ.get("VELNOR_LIBRARY"):
         return [os.environ["VELNOR_LIBRARY"]]
     names = []
+    if os.path.exists(INSTALLED_LIBRARY):
+        names.append(os.path.normpath(INSTALLED_LIBRARY))
     found = ctypes.util.find_library("velnor")
     if found:
         names.append(found)

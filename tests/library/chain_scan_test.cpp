@@ -46,6 +46,19 @@ TEST_F(ChainScanTest, DefaultBoardHoldsThePromThenTheFpga) {
   EXPECT_EQ(board.chain().device(0).state(), TapState::Exit1Dr);
 }
 
+TEST_F(ChainScanTest, TheDaisyChainAnswerIsTheLastScansWhileTheCableIsOpen) {
+  board_for("default");
+  open_parallel_cable();
+  jtag().device_count = 0;  // as loaded: nothing has scanned yet
+  EXPECT_EQ(velnor_check_daisychain(), 0u) << "no scan yet";
+  ASSERT_EQ(velnor_scan_chain(nullptr), VELNOR_OK);
+  EXPECT_EQ(velnor_check_daisychain(), 1u);
+  velnor_free();
+  EXPECT_EQ(velnor_check_daisychain(), 0u) << "no cable open";
+  open_parallel_cable();
+  EXPECT_EQ(velnor_check_daisychain(), 1u) << "the last scan's answer, without a new scan";
+}
+
 TEST_F(ChainScanTest, EverySpartanTwoAloneOnTheChain) {
   const struct {
     const char* part;

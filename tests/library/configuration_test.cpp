@@ -131,14 +131,13 @@ TEST_F(ConfigurationTest, OnTheWorkerThreadTheCountFallsInWholePieces) {
   ASSERT_EQ(velnor_config(file.path(), &count), VELNOR_BUSY);
   const auto total = static_cast<std::int32_t>(data.size());
   std::uint32_t result;
-  std::int32_t dummy = 0;
-  while ((result = velnor_config(nullptr, &dummy)) == VELNOR_BUSY) {
+  while ((result = velnor_config(nullptr, nullptr)) == VELNOR_BUSY) {
     const std::int32_t seen = std::atomic_ref<std::int32_t>(count).load();
     EXPECT_TRUE(seen == total || (total - seen) % 4096 == 0 || seen == 0) << seen;
   }
   EXPECT_EQ(result, VELNOR_OK);
   EXPECT_EQ(count, 0);
-  EXPECT_EQ(velnor_config(nullptr, &dummy), VELNOR_ERR_FORMAT) << "the result is delivered once";
+  EXPECT_EQ(velnor_config(nullptr, nullptr), VELNOR_ERR_FORMAT) << "the result is delivered once";
   EXPECT_EQ(status_word() & STATUS_DONE, STATUS_DONE);
 }
 
@@ -158,6 +157,10 @@ TEST_F(ConfigurationTest, FailuresBeforeTheDataPhaseReturnDirectly) {
   const std::uint8_t unterminated[4] = {'a', 'b', 'c', 'd'};
   count = 4;
   EXPECT_EQ(velnor_config(unterminated, &count), VELNOR_ERR_FILE);
+  const std::vector<std::uint8_t> whole_file = bit_file(bitstream(Part::Xc2s200));
+  count = static_cast<std::int32_t>(whole_file.size());
+  EXPECT_EQ(velnor_config(whole_file.data(), &count), VELNOR_ERR_FILE)
+      << "a .bit file's bytes start with its header, not with the data's padding";
 }
 
 TEST_F(ConfigurationTest, BrokenFilesAndBitstreams) {
