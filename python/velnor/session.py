@@ -162,7 +162,12 @@ class Operation:
     def poll(self):
         """True once the operation has ended and its result is collected."""
         if self._word is None:
-            word = self._session.library.velnor_config(None, None)
+            # Each background operation is polled through its own export.
+            library = self._session.library
+            if self._function == "velnor_spi_xfer":
+                word = library.velnor_spi_xfer(0, None, None, None)
+            else:
+                word = library.velnor_config(None, None)
             if word != BUSY:
                 self._end(word)
         return self._word is not None
