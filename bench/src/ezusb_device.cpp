@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdio>
 #include <thread>
 #include <utility>
 
@@ -634,6 +635,25 @@ void EzUsbDevice::set_logging(bool on) {
 std::vector<UsbTransfer> EzUsbDevice::transfers() {
   Lock lock = enter();
   return log_;
+}
+
+std::string usb_transfer_text(const UsbTransfer& transfer) {
+  char text[96];
+  if (transfer.kind == UsbTransfer::Kind::Control) {
+    std::snprintf(text, sizeof text, "control request 0x%02X length %u %s", transfer.endpoint,
+                  transfer.length, transfer.ok ? "ok" : "failed");
+  } else {
+    std::snprintf(text, sizeof text, "bulk %s pipe %u endpoint 0x%02X length %u %s",
+                  transfer.kind == UsbTransfer::Kind::BulkIn ? "in" : "out", transfer.pipe,
+                  transfer.endpoint, transfer.length, transfer.ok ? "ok" : "failed");
+  }
+  std::string line = text;
+  if (!transfer.data.empty()) line += ' ';
+  for (const std::uint8_t byte : transfer.data) {
+    std::snprintf(text, sizeof text, "%02X", byte);
+    line += text;
+  }
+  return line;
 }
 
 void EzUsbDevice::log(UsbTransfer entry) {

@@ -17,6 +17,10 @@
 //   VELNOR_USB_COUNTS  a file that receives, at exit, each cable's counters
 //                      (8051 machine cycles, transfers, packets, frames),
 //                      the chain's TCK cycles and the usbfs requests.
+//   VELNOR_USB_TRACE   a file that receives, at exit, every transfer the
+//                      cables saw, one line each ("unit N: " and the
+//                      bench's transfer text), as the Windows driver's
+//                      requests show them with trace=on.
 // The exit status is the program's (128 + signal when it was killed); 2
 // when the board description is wrong or the program cannot start. The
 // bench's violations go to stderr at exit, one line each.
@@ -188,6 +192,22 @@ bool sets_key(std::string_view description, std::string_view key) {
   return false;
 }
 
+void write_trace(const char* path, Board& board) {
+  std::FILE* file = std::fopen(path, "w");
+  if (file == nullptr) {
+    std::fprintf(stderr, "velnor usb harness: cannot write %s\n", path);
+    return;
+  }
+  for (unsigned unit = 0; unit < 10000; ++unit) {
+    EzUsbDevice* device = board.usb_device(unit);
+    if (device == nullptr) continue;
+    for (const velnor::bench::UsbTransfer& transfer : device->transfers()) {
+      std::fprintf(file, "unit %u: %s\n", unit, velnor::bench::usb_transfer_text(transfer).c_str());
+    }
+  }
+  std::fclose(file);
+}
+
 void write_counts(const char* path, Board& board, Bus& bus) {
   std::FILE* file = std::fopen(path, "w");
   if (file == nullptr) {
@@ -259,6 +279,11 @@ int main(int argc, char** argv) {
   g_mkdir_with_parents((std::string(root) + "/dev/bus/usb").c_str(), 0755);
   g_free(root);
 
+  const char* trace = environment_text("VELNOR_USB_TRACE");
+  for (unsigned unit = 0; trace != nullptr && unit < 10000; ++unit) {
+    if (EzUsbDevice* device = board->usb_device(unit)) device->set_logging(true);
+  }
+
   int status = 2;
   {
     Bus bus(testbed, *board);
@@ -287,6 +312,7 @@ int main(int argc, char** argv) {
       if (const char* path = environment_text("VELNOR_USB_COUNTS")) {
         write_counts(path, *board, bus);
       }
+      if (trace != nullptr) write_trace(trace, *board);
     }
     // The testbed's thread stops before the nodes it calls into go.
     g_object_unref(testbed);

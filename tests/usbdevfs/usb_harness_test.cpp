@@ -6,10 +6,15 @@
 // installed is skipped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "bench/board.h"
 #include "peers/peer_run.h"
 
 namespace {
@@ -22,9 +27,16 @@ using velnor::testing::write_text;
 
 // A program under the harness on a board; the harness's own leak report
 // (GLib's type system keeps its allocations) is not the program's result.
-ProgramRun under_harness(const std::string& board, const std::string& command) {
+ProgramRun under_harness(const std::string& board, const std::string& command,
+                         const std::string& environment = "") {
   return run_shell("env -u VELNOR_BENCH ASAN_OPTIONS=detect_leaks=0 VELNOR_USB_BENCH='" + board +
-                   "' timeout 120 " VELNOR_USB_RUN " " + command);
+                   "' " + environment + " timeout 120 " VELNOR_USB_RUN " " + command);
+}
+
+std::string repeated(const std::string& text, int count) {
+  std::string all;
+  for (int i = 0; i < count; ++i) all += text;
+  return all;
 }
 
 std::vector<unsigned> idcodes(const std::string& text, const std::string& pattern) {
@@ -81,17 +93,64 @@ TEST_F(OpenUlink, FindsNothingWithoutACableOrWithAnotherIdentity) {
   }
 }
 
-// Our own firmware through a plain libusb program: the pin byte's reply
-// comes back on 0x82; with the reply held back the read times out, libusb
+// Our own firmware through a plain libusb program: the pin bytes' replies
+// come back on 0x82; with the replies held back the read times out, libusb
 // discards the URB, and nothing reaches the buffer, then or later.
-TEST(LibusbProgram, ExchangesAPinByteAndACancelledReadWritesNothing) {
-  const ProgramRun power = under_harness("usb=0:running", USBDEVFS_PROBE " power");
-  EXPECT_EQ(power.output, "reply 0x09\n");  // TDO high, target powered
-  EXPECT_EQ(power.status, 0);
+TEST(LibusbProgram, ExchangesPinBytesAndACancelledReadWritesNothing) {
+  const ProgramRun pins = under_harness("usb=0:running", USBDEVFS_PROBE " pins");
+  EXPECT_EQ(pins.output, "100 replies 0x09\n");  // TDO high, target powered
+  EXPECT_EQ(pins.status, 0);
   const ProgramRun stall =
       under_harness("usb=0:running;usbfault=readstall", USBDEVFS_PROBE " stall");
   EXPECT_EQ(stall.output, "timed out, buffer untouched\n");
   EXPECT_EQ(stall.status, 0);
+}
+
+// The same exchange through the Windows driver model (as the library does
+// it today) and through libusb under the harness: the chip sees the same
+// bulk transfers, packet for packet.
+TEST(LibusbProgram, MovesTheSameBulkTransfersAsTheWindowsDriver) {
+  using namespace velnor::bench;
+  TempDir folder;
+  const std::string trace = folder.path("trace");
+  const ProgramRun run =
+      under_harness("usb=0:running", USBDEVFS_PROBE " pins", "VELNOR_USB_TRACE=" + trace);
+  ASSERT_EQ(run.status, 0) << run.output;
+  std::vector<std::string> through_libusb;
+  std::istringstream lines(velnor::testing::read_text(trace));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("unit 0: bulk ", 0) == 0) through_libusb.push_back(line.substr(8));
+  }
+
+  const std::unique_ptr<Board> board = make_board("usb=0:running;trace=on");
+  EzUsbDriver& driver = board->usb();
+  const Handle cable = driver.open("\\\\.\\ezusb-0", 0x40000000, 2);  // write, share write
+  ASSERT_NE(cable, 0u);
+  // The read posted first, on a thread of its own, as the library does.
+  std::uint8_t replies[100];
+  bool read_ok = false;
+  std::thread reader([&] {
+    std::uint32_t pipe = 5, received = 0;
+    read_ok = driver.control(cable, EzUsbDriver::kBulkRead, &pipe, 4, replies, 100, &received);
+  });
+  std::uint32_t pipe = 3, sent = 0;
+  std::uint8_t pins[100];
+  std::fill(std::begin(pins), std::end(pins), std::uint8_t{0x06});
+  EXPECT_TRUE(driver.control(cable, EzUsbDriver::kBulkWrite, &pipe, 4, pins, 100, &sent));
+  reader.join();
+  EXPECT_TRUE(read_ok);
+  driver.close(cable);
+  std::vector<std::string> through_driver;
+  for (const UsbTransfer& transfer : board->usb_device(0)->transfers()) {
+    if (transfer.kind != UsbTransfer::Kind::Control) {
+      through_driver.push_back(usb_transfer_text(transfer));
+    }
+  }
+  EXPECT_EQ(through_libusb, through_driver);
+  EXPECT_EQ(through_driver,
+            (std::vector<std::string>{
+                "bulk out pipe 3 endpoint 0x06 length 100 ok " + repeated("06", 100),
+                "bulk in pipe 5 endpoint 0x82 length 100 ok " + repeated("09", 100)}));
 }
 
 }  // namespace

@@ -78,6 +78,10 @@ struct UsbTransfer {
   std::vector<std::uint8_t> data;  // the bytes moved, or a control request's data stage
 };
 
+// One line for a transfer, e.g. "bulk out pipe 3 endpoint 0x06 length 1
+// ok 06" or "control request 0xA0 length 64 ok ..." (the data in hex).
+std::string usb_transfer_text(const UsbTransfer& transfer);
+
 struct UsbCounters {
   std::uint64_t machine_cycles = 0;  // 8051 machine cycles executed
   std::uint64_t control_transfers = 0;
