@@ -67,7 +67,7 @@ class Bus {
   Bus(UMockdevTestbed* testbed, Board& board) : testbed_(testbed) {
     for (unsigned unit = 0, port = 1; unit < 10000 && board.usb().has_devices(); ++unit) {
       if (EzUsbDevice* device = board.usb_device(unit))
-        ports_.push_back(Port{device, port++, {}, {}, nullptr, {}});
+        ports_.push_back(Port{device, port++, {}, {}, {}, nullptr, {}});
     }
   }
 
@@ -79,9 +79,13 @@ class Bus {
         const Clock::time_point now = Clock::now();
         if (!port.left_at) port.left_at = now;
         if (now - *port.left_at < kDepartureNoticed) continue;
+        // The "remove" uevent while its sysfs entry still describes it.
         umockdev_testbed_uevent(testbed_, port.syspath.c_str(), "remove");
         port.node->disconnect();
         umockdev_testbed_remove_device(testbed_, port.syspath.c_str());
+        // The node goes with the device: opening it now fails, while a
+        // descriptor still open on it keeps reaching the old attachment.
+        std::remove(port.devnode.c_str());
         port.shown.reset();
         port.left_at.reset();
       }
@@ -104,6 +108,7 @@ class Bus {
     unsigned number;
     std::optional<std::uint64_t> shown;  // the attachment the host sees
     std::string syspath;
+    std::string devnode;  // its file in the testbed
     UsbfsNode* node = nullptr;
     std::optional<Clock::time_point> left_at;
   };
@@ -154,14 +159,17 @@ class Bus {
                   "H: descriptors=",
                   port.number, address, address, address, vendor, product, release, address, vendor,
                   product);
+    // Adding it sends its "add" uevent.
     if (!umockdev_testbed_add_from_string(testbed_, (text + hex + "\n").c_str(), &error)) {
       std::fprintf(stderr, "velnor usb harness: cannot add the device: %s\n", error->message);
       g_clear_error(&error);
       return false;
     }
-    umockdev_testbed_uevent(testbed_, port.syspath.c_str(), "add");
     port.shown = instance;
     port.node = node;
+    gchar* root = umockdev_testbed_get_root_dir(testbed_);
+    port.devnode = std::string(root) + devnode;
+    g_free(root);
     return true;
   }
 

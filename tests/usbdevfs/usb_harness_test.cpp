@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <regex>
 #include <sstream>
@@ -104,6 +105,19 @@ TEST(LibusbProgram, ExchangesPinBytesAndACancelledReadWritesNothing) {
       under_harness("usb=0:running;usbfault=readstall", USBDEVFS_PROBE " stall");
   EXPECT_EQ(stall.output, "timed out, buffer untouched\n");
   EXPECT_EQ(stall.status, 0);
+}
+
+// A program watching the chip renumerate: it loads OpenULINK with request
+// 0xA0 and starts it; libusb's hotplug sees the bare chip leave and the
+// new device arrive under the next address (their uevents), and the new
+// device answers with the firmware's strings.
+TEST(LibusbProgram, SeesTheChipLeaveAndComeBackUnderTheNextAddress) {
+  const char* image = "/usr/share/openocd/OpenULINK/ulink_firmware.hex";
+  if (!std::filesystem::exists(image)) GTEST_SKIP() << image << " is not installed";
+  const ProgramRun run =
+      under_harness("usb=0:ulink", USBDEVFS_PROBE " renumerate " + std::string(image));
+  EXPECT_EQ(run.output, "left 2\narrived 3\nmanufacturer OpenULINK\n");
+  EXPECT_EQ(run.status, 0);
 }
 
 // The same exchange through the Windows driver model (as the library does
