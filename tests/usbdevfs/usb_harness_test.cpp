@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -40,12 +39,13 @@ std::string repeated(const std::string& text, int count) {
   return all;
 }
 
-std::vector<unsigned> idcodes(const std::string& text, const std::string& pattern) {
+// The hex numbers that follow each occurrence of the marker.
+std::vector<unsigned> idcodes(const std::string& text, const std::string& marker) {
   std::vector<unsigned> found;
-  const std::regex expression(pattern);
-  for (auto match = std::sregex_iterator(text.begin(), text.end(), expression);
-       match != std::sregex_iterator(); ++match) {
-    found.push_back(static_cast<unsigned>(std::stoul((*match)[1].str(), nullptr, 16)));
+  for (std::size_t at = text.find(marker); at != std::string::npos;
+       at = text.find(marker, at + 1)) {
+    found.push_back(
+        static_cast<unsigned>(std::stoul(text.substr(at + marker.size()), nullptr, 16)));
   }
   return found;
 }
@@ -71,7 +71,7 @@ class OpenUlink : public ::testing::Test {
 TEST_F(OpenUlink, DownloadsItsFirmwareRenumeratesAndFindsVelnorsIdcodes) {
   const ProgramRun velnor = run_shell("VELNOR_BENCH=default " VELNORCTL_PATH " --cable usb scan");
   ASSERT_EQ(velnor.status, 0) << velnor.output;
-  const std::vector<unsigned> expected = idcodes(velnor.output, "\\s(0x[0-9A-F]{8})\\s");
+  const std::vector<unsigned> expected = idcodes(velnor.output, "    0x");
   ASSERT_EQ(expected, (std::vector<unsigned>{0x05045093, 0x0061C093}));
 
   const ProgramRun run = under_harness(
@@ -80,7 +80,7 @@ TEST_F(OpenUlink, DownloadsItsFirmwareRenumeratesAndFindsVelnorsIdcodes) {
   EXPECT_NE(run.output.find("ULINK device is already running OpenULINK firmware"),
             std::string::npos)
       << run.output;
-  EXPECT_EQ(idcodes(run.output, "tap/device found: (0x[0-9a-f]{8})"), expected) << run.output;
+  EXPECT_EQ(idcodes(run.output, "tap/device found: "), expected) << run.output;
   EXPECT_EQ(run.output.find("violation"), std::string::npos) << run.output;
   EXPECT_EQ(run.status, 0) << run.output;
 }
