@@ -181,9 +181,11 @@ bool UsbfsNode::handle(UMockdevIoctlClient* client) {
       return true;
     }
     case USBDEVFS_CLAIMINTERFACE:
+    case USBDEVFS_DISCONNECT_CLAIM:  // no kernel driver to disconnect first
     case USBDEVFS_RELEASEINTERFACE: {
-      const bool claim = request == USBDEVFS_CLAIMINTERFACE;
+      const bool claim = request != USBDEVFS_RELEASEINTERFACE;
       count(claim ? "CLAIMINTERFACE" : "RELEASEINTERFACE");
+      // The interface number leads both argument blocks.
       UMockdevIoctlData* number = resolve_word();
       if (number == nullptr) break;
       unsigned interface = 0;
