@@ -13,6 +13,11 @@ constexpr std::uint8_t kTmsPinC = 0x04;    // PC2
 constexpr std::uint8_t kTdoPinC = 0x01;    // PC0
 constexpr std::uint8_t kPowerPinC = 0x08;  // PC3
 constexpr std::uint8_t kTdiPinA = 0x20;    // PA5
+// The ULINK pod.
+constexpr std::uint8_t kUlinkTdiPinB = 0x01;  // PB0
+constexpr std::uint8_t kUlinkTmsPinB = 0x02;  // PB1
+constexpr std::uint8_t kUlinkTckPinB = 0x04;  // PB2
+constexpr std::uint8_t kUlinkTdoPinA = 0x20;  // PA5
 
 std::string hex4(std::uint16_t value) {
   char text[8];
@@ -22,11 +27,13 @@ std::string hex4(std::uint16_t value) {
 
 }  // namespace
 
-An2131::An2131(Chain& chain, ViolationSink violation)
+An2131::An2131(Chain& chain, ViolationSink violation, Wiring wiring)
     : chain_(chain),
       violation_(std::move(violation)),
+      wiring_(wiring),
       cpu_(*this, Mcs51::Options{Mcs51::RiPage::Mpage, Mcs51::Timing::An2131, kRamSize}) {
   reg(kCpucs) = kCpuReset;
+  reg(kUsbCs) = kDiscoe;
   std::fill(cpu_.code().begin(), cpu_.code().end(), std::uint8_t{0});
 }
 
@@ -69,7 +76,7 @@ bool An2131::renum() const { return (registers_[kUsbCs - kRegisterBase] & kRenum
 
 bool An2131::off_bus() const {
   const std::uint8_t usbcs = registers_[kUsbCs - kRegisterBase];
-  return (usbcs & kDiscon) != 0 && (usbcs & kDiscoe) != 0;
+  return (usbcs & kDiscoe) == 0 || (usbcs & kDiscon) != 0;
 }
 
 std::uint8_t An2131::in_valid() const { return registers_[kIn07Val - kRegisterBase]; }
@@ -80,6 +87,16 @@ void An2131::start_of_frame(std::uint16_t frame) {
   reg(kUsbFrameL) = static_cast<std::uint8_t>(frame);
   reg(kUsbFrameH) = static_cast<std::uint8_t>((frame >> 8) & 0x07);
   reg(kUsbIrq) |= kSof;
+  update_interrupt();
+}
+
+void An2131::host_bus_reset() {
+  for (int n = 1; n < 8; ++n) {
+    out_[n].busy = true;
+    out_[n].has_data = false;
+    out_[n].reported = false;
+  }
+  reg(kUsbIrq) |= kUsbReset;
   update_interrupt();
 }
 
@@ -226,15 +243,25 @@ std::uint8_t An2131::read_xdata(std::uint16_t address) {
     return reg(address);
   }
   switch (address) {
-    case kPinsA:
-      return static_cast<std::uint8_t>((reg(kOutA) & reg(kOeA)) | ~reg(kOeA));
+    case kPinsA: {
+      // Undriven inputs float high; the ULINK's TDO comes in on PA5.
+      std::uint8_t inputs = 0xFF;
+      if (wiring_ == Wiring::OpenUlink && !chain_.tdo()) {
+        inputs = static_cast<std::uint8_t>(inputs & ~kUlinkTdoPinA);
+      }
+      return static_cast<std::uint8_t>((reg(kOutA) & reg(kOeA)) | (inputs & ~reg(kOeA)));
+    }
     case kPinsB:
       return static_cast<std::uint8_t>((reg(kOutB) & reg(kOeB)) | ~reg(kOeB));
     case kPinsC: {
-      // Undriven inputs float high; PC0 and PC3 are the cable's two inputs.
-      std::uint8_t inputs = static_cast<std::uint8_t>(0xFF & ~(kTdoPinC | kPowerPinC));
-      if (chain_.tdo()) inputs |= kTdoPinC;
-      if (chain_.powered()) inputs |= kPowerPinC;
+      // Undriven inputs float high; on our cable PC0 and PC3 are its two
+      // inputs.
+      std::uint8_t inputs = 0xFF;
+      if (wiring_ == Wiring::Velnor) {
+        inputs = static_cast<std::uint8_t>(inputs & ~(kTdoPinC | kPowerPinC));
+        if (chain_.tdo()) inputs |= kTdoPinC;
+        if (chain_.powered()) inputs |= kPowerPinC;
+      }
       return static_cast<std::uint8_t>((reg(kOutC) & reg(kOeC)) | (inputs & ~reg(kOeC)));
     }
     case kEp0Cs:
@@ -299,10 +326,13 @@ void An2131::write_xdata(std::uint16_t address, std::uint8_t value) {
     case kUsbFrameH:
       return;  // read-only
     case kOutA:
+    case kOutB:
     case kOutC:
     case kOeA:
+    case kOeB:
     case kOeC:
     case kPortAcfg:
+    case kPortBcfg:
     case kPortCcfg:
       reg(address) = value;
       update_pins();
@@ -316,6 +346,7 @@ void An2131::write_xdata(std::uint16_t address, std::uint8_t value) {
     case kUsbIen:
     case kIn07Ien:
     case kOut07Ien:
+    case kUsbBav:
       reg(address) = value;
       update_interrupt();
       return;
@@ -405,9 +436,13 @@ void An2131::update_pins() {
     if ((reg(oe) & bit) == 0 || (reg(cfg) & bit) != 0) return true;
     return (reg(out) & bit) != 0;
   };
-  const bool tck = driven(kOutC, kOeC, kPortCcfg, kTckPinC);
-  const bool tms = driven(kOutC, kOeC, kPortCcfg, kTmsPinC);
-  const bool tdi = driven(kOutA, kOeA, kPortAcfg, kTdiPinA);
+  const bool ulink = wiring_ == Wiring::OpenUlink;
+  const bool tck = ulink ? driven(kOutB, kOeB, kPortBcfg, kUlinkTckPinB)
+                         : driven(kOutC, kOeC, kPortCcfg, kTckPinC);
+  const bool tms = ulink ? driven(kOutB, kOeB, kPortBcfg, kUlinkTmsPinB)
+                         : driven(kOutC, kOeC, kPortCcfg, kTmsPinC);
+  const bool tdi = ulink ? driven(kOutB, kOeB, kPortBcfg, kUlinkTdiPinB)
+                         : driven(kOutA, kOeA, kPortAcfg, kTdiPinA);
   if (tck == tck_ && tms == tms_ && tdi == tdi_) return;
   tck_ = tck;
   tms_ = tms;
@@ -419,7 +454,26 @@ void An2131::update_pins() {
 void An2131::update_interrupt() {
   const bool request = (reg(kUsbIrq) & reg(kUsbIen)) != 0 || (reg(kIn07Irq) & reg(kIn07Ien)) != 0 ||
                        (reg(kOut07Irq) & reg(kOut07Ien)) != 0;
+  // The core drives the vector onto the code bus when the CPU fetches 0x45;
+  // keeping the byte there current has the same effect on the jump.
+  if ((reg(kUsbBav) & kAven) != 0) ram()[kAutovectorByte] = autovector();
   cpu_.set_line(Mcs51::Line::Usb, request);
+}
+
+std::uint8_t An2131::autovector() {
+  // Priority: SUDAV, SOF, SUTOK, SUSPEND, USB reset (4 apart from 0x00),
+  // then IN0, OUT0, IN1, OUT1, ... OUT7 (from 0x18, 4 apart).
+  const std::uint8_t usb = reg(kUsbIrq) & reg(kUsbIen);
+  for (unsigned bit = 0; bit < 5; ++bit) {
+    if ((usb >> bit & 1) != 0) return static_cast<std::uint8_t>(4 * bit);
+  }
+  const std::uint8_t in = reg(kIn07Irq) & reg(kIn07Ien);
+  const std::uint8_t out = reg(kOut07Irq) & reg(kOut07Ien);
+  for (unsigned n = 0; n < 8; ++n) {
+    if ((in >> n & 1) != 0) return static_cast<std::uint8_t>(0x18 + 8 * n);
+    if ((out >> n & 1) != 0) return static_cast<std::uint8_t>(0x1C + 8 * n);
+  }
+  return ram()[kAutovectorByte];
 }
 
 }  // namespace velnor::bench

@@ -45,10 +45,13 @@
 //                        from the PROM (needs power=on).
 //   Paths cannot hold ';'; promimage, promsave and powerup=prom need an XCF
 //   on the chain.
-//   usb=UNIT[:running][,...]  EZ-USB cables on the chain ("\\.\ezusb-UNIT",
-//                        decimal 0..9999): bare (the 8051 held in reset, the
-//                        library downloads its firmware), or already running
-//                        the library's firmware image; `usb=` alone = none.
+//   usb=UNIT[:running|:ulink][,...]  EZ-USB cables on the chain
+//                        ("\\.\ezusb-UNIT", decimal 0..9999): bare (the 8051
+//                        held in reset, the library downloads its firmware),
+//                        already running the library's firmware image, or a
+//                        bare chip wired and identified as the ULINK pod
+//                        (0xC251/0x2710) that OpenOCD's OpenULINK firmware
+//                        drives; `usb=` alone = none.
 //   usbfault=FAULT[,...] for every EZ-USB cable: noreturn (never back after
 //                        its firmware starts), halt, download, run (that
 //                        request fails), readfail[@N] (the N-th bulk read
@@ -105,12 +108,13 @@ struct PortEntry {
 struct UsbEntry {
   unsigned unit;
   bool running;
+  UsbCableKind kind;
 };
 
 struct Description {
   std::vector<ChainEntry> chain{{true, Part::Xcf02s, 0x0}, {true, Part::Xc2s200, 0x0}};
   std::vector<PortEntry> ports{{0x378, PrinterPort::Attached::XilinxCable}};
-  std::vector<UsbEntry> usb{{0, false}};
+  std::vector<UsbEntry> usb{{0, false, {}}};
   UsbFaults usb_faults;
   bool powered = true;
   std::optional<bool> tdo_stuck;
@@ -310,13 +314,17 @@ bool parse_usb(std::string_view value, Description* d, std::string* error) {
       *error = "bad usb unit " + quoted(item.substr(0, colon));
       return false;
     }
-    UsbEntry entry{static_cast<unsigned>(unit), false};
+    UsbEntry entry{static_cast<unsigned>(unit), false, {}};
     if (colon != std::string_view::npos) {
-      if (item.substr(colon + 1) != "running") {
-        *error = "unknown usb state " + quoted(item.substr(colon + 1)) + " (want running)";
+      const std::string_view state = item.substr(colon + 1);
+      if (state == "running") {
+        entry.running = true;
+      } else if (state == "ulink") {
+        entry.kind = UsbCableKind{An2131::Wiring::OpenUlink, 0xC251, 0x2710};
+      } else {
+        *error = "unknown usb state " + quoted(state) + " (want running or ulink)";
         return false;
       }
-      entry.running = true;
     }
     for (const UsbEntry& other : d->usb) {
       if (other.unit == entry.unit) {
@@ -596,7 +604,8 @@ std::unique_ptr<Board> Board::parse(std::string_view description, std::string* e
   for (const UsbEntry& entry : d.usb) {
     auto device = std::make_unique<EzUsbDevice>(
         entry.unit, board->chain_, board->clock_,
-        [wiring](std::string text) { wiring->add_violation(std::move(text)); }, d.usb_faults);
+        [wiring](std::string text) { wiring->add_violation(std::move(text)); }, d.usb_faults,
+        entry.kind);
     device->set_logging(d.trace);
     if (entry.running) device->start_running(usb_firmware_image());
     board->usb_.add(std::move(device));

@@ -43,11 +43,19 @@ std::string hex(unsigned value, int digits) {
 
 }  // namespace
 
-std::span<const std::uint8_t> core_device_descriptor() { return kCoreDevice; }
+std::vector<std::uint8_t> core_device_descriptor(std::uint16_t vendor, std::uint16_t product) {
+  std::vector<std::uint8_t> bytes(std::begin(kCoreDevice), std::end(kCoreDevice));
+  bytes[8] = static_cast<std::uint8_t>(vendor);
+  bytes[9] = static_cast<std::uint8_t>(vendor >> 8);
+  bytes[10] = static_cast<std::uint8_t>(product);
+  bytes[11] = static_cast<std::uint8_t>(product >> 8);
+  return bytes;
+}
 
 std::span<const std::uint8_t> core_configuration_descriptor() { return kCoreConfiguration; }
 
-bool check_device_descriptor(std::span<const std::uint8_t> bytes, std::string* why) {
+bool check_device_descriptor(std::span<const std::uint8_t> bytes, std::uint16_t vendor,
+                             std::uint16_t product, std::string* why) {
   if (bytes.size() != 18 || bytes[0] != 18 || bytes[1] != kDeviceDescriptor) {
     *why = "device descriptor of " + std::to_string(bytes.size()) + " bytes is malformed";
     return false;
@@ -56,9 +64,9 @@ bool check_device_descriptor(std::span<const std::uint8_t> bytes, std::string* w
     *why = "endpoint 0 packet size " + std::to_string(bytes[7]) + ", the core's is 64";
     return false;
   }
-  if (word(bytes, 8) != kCoreVendor || word(bytes, 10) != kCoreProduct) {
+  if (word(bytes, 8) != vendor || word(bytes, 10) != product) {
     *why = "vendor " + hex(word(bytes, 8), 4) + " product " + hex(word(bytes, 10), 4) +
-           " is not the EZ-USB driver's " + hex(kCoreVendor, 4) + "/" + hex(kCoreProduct, 4);
+           " is not the driver's " + hex(vendor, 4) + "/" + hex(product, 4);
     return false;
   }
   if (bytes[17] == 0) {

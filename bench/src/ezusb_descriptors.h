@@ -21,14 +21,15 @@ constexpr std::uint8_t kStringDescriptor = 3;
 constexpr std::uint16_t kCoreVendor = 0x0547;
 constexpr std::uint16_t kCoreProduct = 0x2131;
 
-// The bare chip's device and configuration descriptors: the core's vendor
-// and product, no strings, one interface without endpoints.
-std::span<const std::uint8_t> core_device_descriptor();
+// The bare chip's device and configuration descriptors: the vendor and
+// product it was given, no strings, one interface without endpoints.
+std::vector<std::uint8_t> core_device_descriptor(std::uint16_t vendor, std::uint16_t product);
 std::span<const std::uint8_t> core_configuration_descriptor();
 
-// False with the reason when the device descriptor is not one the
-// general-purpose driver binds to.
-bool check_device_descriptor(std::span<const std::uint8_t> bytes, std::string* why);
+// False with the reason when the device descriptor is not one the driver
+// of that vendor and product binds to.
+bool check_device_descriptor(std::span<const std::uint8_t> bytes, std::uint16_t vendor,
+                             std::uint16_t product, std::string* why);
 // The configuration's endpoints in order (the driver's pipes); false with
 // the reason when the descriptor is malformed or names an endpoint whose
 // IN07VAL/OUT07VAL bit the firmware left clear.

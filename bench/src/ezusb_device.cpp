@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdio>
 #include <thread>
 #include <utility>
 
@@ -25,14 +26,19 @@ std::uint64_t cycles_to_ns(std::uint64_t cycles) { return cycles * 1000 / 6; }
 }  // namespace
 
 EzUsbDevice::EzUsbDevice(unsigned unit, Chain& chain, VirtualClock& clock,
-                         An2131::ViolationSink violation, UsbFaults faults)
+                         An2131::ViolationSink violation, UsbFaults faults, UsbCableKind kind)
     : unit_(unit),
       clock_(clock),
       violation_(std::move(violation)),
       faults_(faults),
-      chip_(chain, violation_) {
+      kind_(kind),
+      chip_(chain, violation_, kind.wiring),
+      core_device_descriptor_(usb::core_device_descriptor(kind.vendor, kind.product)) {
   chip_.set_activity_handler([this] { on_activity(); });
   epoch_ns_ = clock_.now_ns();
+  const auto configuration = usb::core_configuration_descriptor();
+  descriptors_ = core_device_descriptor_;
+  descriptors_.insert(descriptors_.end(), configuration.begin(), configuration.end());
 }
 
 unsigned EzUsbDevice::unit() const { return unit_; }
@@ -146,12 +152,15 @@ void EzUsbDevice::observe_bus() {
 }
 
 void EzUsbDevice::catch_up(Lock& lock) {
+  // Up to the host's time as it came in: a clock that runs by itself (real
+  // time) would never be caught.
+  const std::uint64_t now = clock_.now_ns();
   for (;;) {
     if (bus_ == Bus::AttachPending && device_ns() >= attach_at_ns_) {
       enumerate(lock);
       continue;
     }
-    std::uint64_t target = clock_.now_ns();
+    std::uint64_t target = now;
     if (device_ns() >= target) return;
     if (bus_ == Bus::AttachPending) target = std::min(target, attach_at_ns_);
     if (!can_run() || (bus_ == Bus::Attached && idle_)) {
@@ -171,6 +180,7 @@ void EzUsbDevice::enumerate(Lock& lock) {
       seen_off_bus_ = false;
     }
   };
+  chip_.host_bus_reset();
   std::vector<std::uint8_t> device;
   if (!control(lock, UsbSetup{0x80, usb::kGetDescriptor, 0x0100, 0, 64}, &device,
                kEnumerationTimeoutNs) ||
@@ -186,7 +196,7 @@ void EzUsbDevice::enumerate(Lock& lock) {
     fail("no answer to GET_DESCRIPTOR(device)");
     return;
   }
-  if (!usb::check_device_descriptor(device, &why)) return fail(why);
+  if (!usb::check_device_descriptor(device, kind_.vendor, kind_.product, &why)) return fail(why);
   std::vector<std::uint8_t> configuration;
   if (!control(lock, UsbSetup{0x80, usb::kGetDescriptor, 0x0200, 0, 9}, &configuration,
                kEnumerationTimeoutNs) ||
@@ -212,6 +222,8 @@ void EzUsbDevice::enumerate(Lock& lock) {
   bus_ = Bus::Attached;
   ++instance_;
   pipes_ = std::move(pipes);
+  descriptors_ = std::move(device);
+  descriptors_.insert(descriptors_.end(), configuration.begin(), configuration.end());
   wake();
 }
 
@@ -220,7 +232,7 @@ bool EzUsbDevice::core_control(const UsbSetup& setup, std::vector<std::uint8_t>*
     std::span<const std::uint8_t> descriptor;
     switch (setup.value >> 8) {
       case usb::kDeviceDescriptor:
-        descriptor = usb::core_device_descriptor();
+        descriptor = core_device_descriptor_;
         break;
       case usb::kConfigurationDescriptor:
         descriptor = usb::core_configuration_descriptor();
@@ -320,41 +332,83 @@ bool EzUsbDevice::usable(std::uint64_t instance) const {
   return bus_ == Bus::Attached && instance == instance_;
 }
 
+bool EzUsbDevice::firmware_load(const UsbSetup& setup, std::span<const std::uint8_t> data) {
+  if (setup.value == An2131::kCpucs && !data.empty()) {
+    const bool hold = (data[0] & An2131::kCpuReset) != 0;
+    if (hold ? faults_.halt_fails : faults_.run_fails) return false;
+    if (!hold && chip_.cpu_held()) {
+      chip_.set_cpu_held(false);
+      // The new firmware owns the bus from here: the old identity is gone
+      // until it reconnects.
+      detach();
+      bus_ = Bus::Away;
+      seen_off_bus_ = false;
+      wake();
+    } else if (hold) {
+      chip_.set_cpu_held(true);
+    }
+    return true;
+  }
+  if (setup.value + data.size() > An2131::kRamSize) return false;
+  if (!chip_.cpu_held()) {
+    violation_("EZ-USB RAM written through 0xA0 while the 8051 runs");
+    return false;
+  }
+  std::copy(data.begin(), data.end(), chip_.ram().begin() + setup.value);
+  return true;
+}
+
 bool EzUsbDevice::vendor_request(std::uint64_t instance, const UsbSetup& setup,
                                  std::uint8_t* data) {
   Lock lock = enter();
   catch_up(lock);
   if (!usable(instance)) return false;
   ++counters_.control_transfers;
-  bool ok = false;
   // The core itself serves 0xA0 (firmware load), whatever RENUM says; the
   // driver's request carries one data byte.
-  if (setup.request == 0xA0 && setup.request_type == 0x40 && setup.length == 1) {
-    if (setup.value == An2131::kCpucs) {
-      const bool hold = (*data & An2131::kCpuReset) != 0;
-      ok = !(hold ? faults_.halt_fails : faults_.run_fails);
-      if (ok && !hold && chip_.cpu_held()) {
-        chip_.set_cpu_held(false);
-        // The new firmware owns the bus from here: the old identity is gone
-        // until it reconnects.
-        detach();
-        bus_ = Bus::Away;
-        seen_off_bus_ = false;
-        wake();
-      } else if (ok && hold) {
-        chip_.set_cpu_held(true);
-      }
-    } else if (setup.value < An2131::kRamSize) {
-      ok = chip_.cpu_held();
-      if (ok) {
-        chip_.ram()[setup.value] = *data;
-      } else {
-        violation_("EZ-USB RAM written through 0xA0 while the 8051 runs");
-      }
-    }
-  }
+  const bool ok = setup.request == 0xA0 && setup.request_type == 0x40 && setup.length == 1 &&
+                  firmware_load(setup, std::span<const std::uint8_t>(data, 1));
   log(UsbTransfer{UsbTransfer::Kind::Control, 0, setup.request, setup.length, ok, {*data}});
   return ok;
+}
+
+bool EzUsbDevice::control_transfer(std::uint64_t instance, const UsbSetup& setup,
+                                   std::span<std::uint8_t> data, std::uint32_t* moved) {
+  Lock lock = enter();
+  catch_up(lock);
+  *moved = 0;
+  if (!usable(instance) || data.size() < setup.length) return false;
+  const bool in = (setup.request_type & 0x80) != 0;
+  if (setup.request == 0xA0 && setup.request_type == 0x40) {
+    ++counters_.control_transfers;
+    const std::span<const std::uint8_t> bytes = data.first(setup.length);
+    const bool ok = firmware_load(setup, bytes);
+    log(UsbTransfer{UsbTransfer::Kind::Control, 0, setup.request, setup.length, ok,
+                    std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+    if (ok) *moved = setup.length;
+    return ok;
+  }
+  if (!in && setup.length != 0 && chip_.renum()) {
+    // The firmware would read such a data stage from OUT0BUF, which this
+    // model does not fill; neither cable's firmware takes one.
+    violation_("EZ-USB control request " + std::to_string(setup.request) +
+               " with an OUT data stage for the 8051: not modelled");
+    return false;
+  }
+  std::vector<std::uint8_t> received;
+  if (!control(lock, setup, &received, kDriverTimeoutNs) || !usable(instance)) return false;
+  if (in) {
+    std::copy(received.begin(), received.end(), data.begin());
+    *moved = static_cast<std::uint32_t>(received.size());
+  } else {
+    *moved = setup.length;
+  }
+  return true;
+}
+
+std::vector<std::uint8_t> EzUsbDevice::descriptors() {
+  Lock lock = enter();
+  return descriptors_;
 }
 
 bool EzUsbDevice::download(std::uint64_t instance, std::span<const std::uint8_t> bytes) {
@@ -581,6 +635,25 @@ void EzUsbDevice::set_logging(bool on) {
 std::vector<UsbTransfer> EzUsbDevice::transfers() {
   Lock lock = enter();
   return log_;
+}
+
+std::string usb_transfer_text(const UsbTransfer& transfer) {
+  char text[96];
+  if (transfer.kind == UsbTransfer::Kind::Control) {
+    std::snprintf(text, sizeof text, "control request 0x%02X length %u %s", transfer.endpoint,
+                  transfer.length, transfer.ok ? "ok" : "failed");
+  } else {
+    std::snprintf(text, sizeof text, "bulk %s pipe %u endpoint 0x%02X length %u %s",
+                  transfer.kind == UsbTransfer::Kind::BulkIn ? "in" : "out", transfer.pipe,
+                  transfer.endpoint, transfer.length, transfer.ok ? "ok" : "failed");
+  }
+  std::string line = text;
+  if (!transfer.data.empty()) line += ' ';
+  for (const std::uint8_t byte : transfer.data) {
+    std::snprintf(text, sizeof text, "%02X", byte);
+    line += text;
+  }
+  return line;
 }
 
 void EzUsbDevice::log(UsbTransfer entry) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/board.h"
@@ -77,6 +78,13 @@ TEST(EzUsbBare, OpensByNameWithoutCaseAndAnswersWithTheCoreIdentityOnly) {
   host.board->close_device(second);
   EXPECT_EQ(host.board->usb().open_handle_count(), 0u);
   EXPECT_TRUE(host.board->violations().empty());
+}
+
+// With the board's clock on real time the device catches up with the time
+// the host brought in, not with a clock that keeps running.
+TEST(EzUsbBare, AnswersOnARealTimeClock) {
+  const std::unique_ptr<Board> board = make_board("time=real");
+  EXPECT_TRUE(board->usb_device(0)->attached_instance().has_value());
 }
 
 TEST(EzUsbBare, NoUsbKeyMeansNoDevice) {
@@ -161,8 +169,8 @@ TEST(EzUsbRenumeration, EnumerationRejectsAForeignIdentityOrAnEndpointLeftInvali
   at[4] = 0x05;  // OUT4 not valid
   const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
       {foreign,
-       "EZ-USB unit 0 failed enumeration: vendor 0x0548 product 0x2131 is not the EZ-USB "
-       "driver's 0x0547/0x2131"},
+       "EZ-USB unit 0 failed enumeration: vendor 0x0548 product 0x2131 is not the driver's "
+       "0x0547/0x2131"},
       {invalid,
        "EZ-USB unit 0 failed enumeration: endpoint 0x04 is listed but its OUT07VAL bit is clear"},
   };
@@ -418,6 +426,71 @@ TEST(An2131, UndrivenPinsAreHighAndTckEdgesReachTheChain) {
   EXPECT_EQ(chip.read_xdata(An2131::kPinsC) & 0x09, 0x09);  // TDO pulled up, powered
   bench.board->set_target_powered(false);
   EXPECT_EQ(chip.read_xdata(An2131::kPinsC) & 0x08, 0x00);
+}
+
+// The 1.5 kOhm pull-up on D+ hangs on DISCON#: the chip is on the bus only
+// while DISCOE drives that pin and DISCON is clear. OpenULINK disconnects
+// by floating the pin (DISCON | RENUM, DISCOE clear).
+TEST(An2131, OnTheBusOnlyWhileDiscoeDrivesThePinAndDisconIsClear) {
+  ChipBench bench({0x80, 0xFE});
+  An2131& chip = bench.chip;
+  EXPECT_FALSE(chip.off_bus());  // as at power-on
+  const std::pair<std::uint8_t, bool> cases[] = {
+      {An2131::kDiscon | An2131::kRenum, true},
+      {An2131::kDiscoe | An2131::kDiscon, true},
+      {An2131::kDiscoe | An2131::kRenum, false},
+  };
+  for (const auto& [usbcs, off] : cases) {
+    chip.write_xdata(An2131::kUsbCs, usbcs);
+    EXPECT_EQ(chip.off_bus(), off) << int{usbcs};
+  }
+}
+
+// A firmware may wait for its first OUT packet without writing OUTnBC: the
+// bus reset that starts every enumeration arms the OUT endpoints.
+TEST(An2131, BusResetArmsTheOutEndpointsAndFlagsUresir) {
+  ChipBench bench({0x80, 0xFE});
+  An2131& chip = bench.chip;
+  for (int n = 1; n < 8; ++n) EXPECT_FALSE(chip.out_armed(n)) << n;
+  chip.host_bus_reset();
+  for (int n = 1; n < 8; ++n) {
+    EXPECT_TRUE(chip.out_armed(n)) << n;
+    EXPECT_FALSE(chip.in_armed(n)) << n;
+  }
+  EXPECT_EQ(chip.read_xdata(An2131::kUsbIrq) & An2131::kUsbReset, An2131::kUsbReset);
+}
+
+// With AVEN the LJMP at the INT2 vector jumps by the highest-priority
+// enabled request: its low address byte at 0x45 is the autovector.
+TEST(An2131, AutovectorFollowsTheHighestPriorityEnabledRequest) {
+  ChipBench bench({0x80, 0xFE});
+  An2131& chip = bench.chip;
+  chip.write_xdata(An2131::kUsbBav, An2131::kAven);
+  chip.write_xdata(An2131::kOut07Ien, 0x04);  // OUT2
+  chip.write_xdata(An2131::kUsbIen, An2131::kSudav);
+  chip.host_bus_reset();
+  const std::uint8_t packet[] = {0x42};
+  chip.host_out(2, packet);
+  EXPECT_EQ(chip.ram()[An2131::kAutovectorByte], 0x2C);
+  chip.host_setup(UsbSetup{0x80, 6, 0x0100, 0, 18});
+  EXPECT_EQ(chip.ram()[An2131::kAutovectorByte], 0x00);
+  chip.write_xdata(An2131::kUsbIrq, An2131::kSudav);  // handled
+  EXPECT_EQ(chip.ram()[An2131::kAutovectorByte], 0x2C);
+}
+
+// The ULINK pod: TCK on PB2 clocks the chain, TDO comes back on PA5.
+TEST(An2131, UlinkWiringDrivesPortBAndReadsTdoOnPa5) {
+  const std::unique_ptr<Board> board = make_board("usb=");
+  An2131 chip(
+      board->chain(), [](std::string) {}, An2131::Wiring::OpenUlink);
+  const std::uint64_t cycles = board->chain().cycle_count();
+  chip.write_xdata(An2131::kOeB, 0x07);   // TDI, TMS, TCK driven low
+  chip.write_xdata(An2131::kOutB, 0x04);  // TCK rises
+  EXPECT_EQ(board->chain().cycle_count(), cycles + 1);
+  board->chain().set_tdo_stuck(false);
+  EXPECT_EQ(chip.read_xdata(An2131::kPinsA) & 0x20, 0x00);
+  board->chain().set_tdo_stuck(true);
+  EXPECT_EQ(chip.read_xdata(An2131::kPinsA) & 0x20, 0x20);
 }
 
 }  // namespace

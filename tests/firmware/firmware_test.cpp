@@ -147,7 +147,7 @@ class CableFirmware : public ::testing::Test {
   std::vector<std::uint64_t> rising_edge_cycles;
   std::optional<std::uint64_t> armed_cycle;  // the endpoint of send() re-armed
   std::optional<std::uint64_t> reply_cycle;  // IN2 armed since the last reply taken
-  std::vector<std::uint8_t> usbcs_values;    // each change from the power-on 0
+  std::vector<std::uint8_t> usbcs_values;    // each change from power-on (DISCOE)
 
   std::vector<std::string> violations;
   Chain chain;
@@ -166,7 +166,9 @@ class CableFirmware : public ::testing::Test {
     if (!armed_cycle && chip.out_armed(sent_to)) armed_cycle = chip.cycles();
     if (!reply_cycle && chip.in_armed(kReplyIn)) reply_cycle = chip.cycles();
     const std::uint8_t usbcs = chip.read_xdata(An2131::kUsbCs);
-    if (usbcs != (usbcs_values.empty() ? 0 : usbcs_values.back())) usbcs_values.push_back(usbcs);
+    if (usbcs != (usbcs_values.empty() ? An2131::kDiscoe : usbcs_values.back())) {
+      usbcs_values.push_back(usbcs);
+    }
   }
   bool tck_ = true;
   int sent_to = kStreamOut;

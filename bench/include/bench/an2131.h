@@ -6,9 +6,12 @@
 // the USB device model (ezusb.h) runs it and plays the host's side through
 // the host_* calls.
 //
-// Cable wiring: PC1 TCK, PC2 TMS, PA5 TDI are outputs once their OE bits
-// are set (an undriven line is pulled high); PC0 reads the chain's TDO and
-// PC3 the target supply.
+// Cable wiring (Wiring::Velnor, our cable): PC1 TCK, PC2 TMS, PA5 TDI are
+// outputs once their OE bits are set (an undriven line is pulled high); PC0
+// reads the chain's TDO and PC3 the target supply. Wiring::OpenUlink is the
+// ULINK pod that OpenOCD's OpenULINK firmware drives: PB0 TDI, PB1 TMS, PB2
+// TCK out, TDO in on PA5; its TRST (PB3) and RESET (PB5) lines reach no pin
+// of this board's chain.
 #pragma once
 
 #include <array>
@@ -57,6 +60,7 @@ class An2131 final : public XdataBus {
   static constexpr std::uint16_t kIn07Ien = 0x7FAC;
   static constexpr std::uint16_t kOut07Ien = 0x7FAD;
   static constexpr std::uint16_t kUsbIen = 0x7FAE;
+  static constexpr std::uint16_t kUsbBav = 0x7FAF;
   static constexpr std::uint16_t kEp0Cs = 0x7FB4;  // also IN0CS
   static constexpr std::uint16_t kIn0Bc = 0x7FB5;
   static constexpr std::uint16_t kOut0Bc = 0x7FC5;
@@ -94,15 +98,22 @@ class An2131 final : public XdataBus {
   static constexpr std::uint8_t kSudav = 0x01;     // USBIRQ
   static constexpr std::uint8_t kSof = 0x02;
   static constexpr std::uint8_t kSutok = 0x04;
-  static constexpr std::uint8_t kRenum = 0x02;  // USBCS
+  static constexpr std::uint8_t kUsbReset = 0x10;  // USBIRQ URESIR
+  static constexpr std::uint8_t kRenum = 0x02;     // USBCS
   static constexpr std::uint8_t kDiscoe = 0x04;
   static constexpr std::uint8_t kDiscon = 0x08;
+  static constexpr std::uint8_t kAven = 0x01;  // USBBAV: autovectoring on
+  // With AVEN, the core puts the INT2 vector of the highest-priority USB
+  // request into the low address byte of the LJMP at 0x43 (at 0x45).
+  static constexpr std::uint16_t kAutovectorByte = 0x45;
 
   using ViolationSink = std::function<void(std::string)>;
+  enum class Wiring : std::uint8_t { Velnor, OpenUlink };
 
   // Comes up as at power-on: RAM cleared, every port an input, the CPU
-  // held in reset (CPUCS 8051RES set), RENUM clear.
-  An2131(Chain& chain, ViolationSink violation);
+  // held in reset (CPUCS 8051RES set), RENUM clear, DISCOE set and DISCON
+  // clear (on the bus).
+  An2131(Chain& chain, ViolationSink violation, Wiring wiring = Wiring::Velnor);
   An2131(const An2131&) = delete;
   An2131& operator=(const An2131&) = delete;
 
@@ -123,10 +134,19 @@ class An2131 final : public XdataBus {
 
   // USB core state the host side sees.
   bool renum() const;
-  bool off_bus() const;  // DISCON with DISCOE
+  // Off the bus: the 1.5 kOhm pull-up on D+ hangs on the DISCON# pin, which
+  // pulls it up only while DISCOE drives the pin and DISCON is clear; a
+  // floating pin (DISCOE clear) disconnects as much as DISCON does.
+  bool off_bus() const;
   std::uint8_t in_valid() const;
   std::uint8_t out_valid() const;
   void start_of_frame(std::uint16_t frame);
+
+  // The host's USB bus reset, as every enumeration starts: the core arms
+  // the OUT endpoints 1..7 (a firmware may wait for its first OUT packet
+  // without ever writing OUTnBC) and flags URESIR. IN endpoints keep
+  // whatever the firmware armed.
+  void host_bus_reset();
 
   // Bulk and interrupt endpoints 1..7.
   bool out_armed(int endpoint) const;
@@ -181,11 +201,14 @@ class An2131 final : public XdataBus {
   void update_interrupt();
   void write_in_count(int endpoint, std::uint8_t value);
   void start_descriptor(std::uint16_t address);
+  // The INT2 autovector of the highest-priority enabled USB request.
+  std::uint8_t autovector();
   // The endpoint whose buffer holds the address, or -1; *in tells which way.
   static int buffer_endpoint(std::uint16_t address, bool* in);
 
   Chain& chain_;
   ViolationSink violation_;
+  const Wiring wiring_;
   Mcs51 cpu_;
   std::array<std::uint8_t, 0x8000 - kRegisterBase> registers_{};
   std::array<Endpoint, 8> in_{};

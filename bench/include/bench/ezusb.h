@@ -51,6 +51,15 @@ struct UsbFaults {
   std::uint64_t enumeration_delay_ms = 0;
 };
 
+// What a unit is: its pin wiring, and the identity its bare chip answers
+// with (the vendor and product its boot EEPROM gives the core), which is
+// also the identity the host's driver binds to after renumeration.
+struct UsbCableKind {
+  An2131::Wiring wiring = An2131::Wiring::Velnor;
+  std::uint16_t vendor = 0x0547;
+  std::uint16_t product = 0x2131;
+};
+
 // One endpoint of the configuration, in the driver's pipe order.
 struct UsbPipe {
   std::uint8_t address = 0;     // bit 7: IN
@@ -68,6 +77,10 @@ struct UsbTransfer {
   bool ok = false;
   std::vector<std::uint8_t> data;  // the bytes moved, or a control request's data stage
 };
+
+// One line for a transfer, e.g. "bulk out pipe 3 endpoint 0x06 length 1
+// ok 06" or "control request 0xA0 length 64 ok ..." (the data in hex).
+std::string usb_transfer_text(const UsbTransfer& transfer);
 
 struct UsbCounters {
   std::uint64_t machine_cycles = 0;  // 8051 machine cycles executed
@@ -95,7 +108,7 @@ class EzUsbDevice {
   static constexpr std::uint64_t kDriverTimeoutNs = 5'000'000'000;
 
   EzUsbDevice(unsigned unit, Chain& chain, VirtualClock& clock, An2131::ViolationSink violation,
-              UsbFaults faults);
+              UsbFaults faults, UsbCableKind kind = {});
   EzUsbDevice(const EzUsbDevice&) = delete;
   EzUsbDevice& operator=(const EzUsbDevice&) = delete;
 
@@ -110,6 +123,17 @@ class EzUsbDevice {
   // opened on it fail from then on.
   std::optional<std::uint64_t> attached_instance();
   bool vendor_request(std::uint64_t instance, const UsbSetup& setup, std::uint8_t* data);
+  // Any control transfer, as a host stack without the driver's request
+  // set issues it: 0xA0 firmware loads (CPUCS and RAM, any length) go to
+  // the core, everything else to the core's default device or, with RENUM
+  // set, to the firmware. data holds the OUT data stage or receives the IN
+  // one; *moved is the data stage's length.
+  bool control_transfer(std::uint64_t instance, const UsbSetup& setup, std::span<std::uint8_t> data,
+                        std::uint32_t* moved);
+  // The device and configuration descriptors the host read when it
+  // enumerated the attachment (the kernel's copy a sysfs "descriptors"
+  // file shows).
+  std::vector<std::uint8_t> descriptors();
   bool download(std::uint64_t instance, std::span<const std::uint8_t> bytes);
   bool get_descriptor(std::uint64_t instance, std::uint16_t value, std::uint16_t index,
                       std::span<std::uint8_t> out, std::uint32_t* received);
@@ -162,6 +186,8 @@ class EzUsbDevice {
   bool control(Lock& lock, const UsbSetup& setup, std::vector<std::uint8_t>* data,
                std::uint64_t timeout_ns);
   bool core_control(const UsbSetup& setup, std::vector<std::uint8_t>* data);
+  // Request 0xA0 writing CPUCS or RAM: false when it fails or is refused.
+  bool firmware_load(const UsbSetup& setup, std::span<const std::uint8_t> data);
   bool transfer(Lock& lock, Pending& pending);
   void service();
   bool take_frame_slot();
@@ -175,7 +201,9 @@ class EzUsbDevice {
   VirtualClock& clock_;
   An2131::ViolationSink violation_;
   const UsbFaults faults_;
+  const UsbCableKind kind_;
   An2131 chip_;
+  std::vector<std::uint8_t> core_device_descriptor_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -186,6 +214,7 @@ class EzUsbDevice {
   bool seen_off_bus_ = false;
   std::uint64_t attach_at_ns_ = 0;
   std::vector<UsbPipe> pipes_;
+  std::vector<std::uint8_t> descriptors_;
   std::list<Pending*> pending_;
 
   // Device time: the clock reading at epoch_cycles_ of the 8051.

@@ -1,0 +1,102 @@
+// OpenOCD's ulink driver and its OpenULINK firmware on the emulated EZ-USB
+// (velnor-usb-run, board usb=0:ulink), for comparison with our firmware's
+// figures: 8051 machine cycles per TCK cycle, bulk transfers and packets
+// for OpenOCD's chain scan at init, and for a 1 Mbit DR shift (an SVF file
+// with one SDR). Each job's figures are the difference between a harness
+// run with the job and the same run without it; every run first downloads
+// the firmware (OpenOCD's first run) and waits for the chip to come back.
+// The harness runs on real time, so the firmware's poll loop between the
+// host's requests (up to 3000 cycles after each) counts too.
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace {
+
+constexpr int kShiftBits = 1 << 20;
+
+struct Counts {
+  std::map<std::string, double> values;
+  double seconds = 0;
+};
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// One harness run of the shell commands; the counters it wrote at exit.
+Counts run(const std::string& dir, const std::string& commands) {
+  const std::string counts = dir + "/counts";
+  const std::string command = "VELNOR_USB_BENCH='usb=0:ulink' VELNOR_USB_COUNTS='" + counts +
+                              "' " VELNOR_USB_RUN " sh -c '" + commands + "' >" + dir +
+                              "/output 2>&1";
+  const auto start = std::chrono::steady_clock::now();
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "failed: %s (see %s/output)\n", commands.c_str(), dir.c_str());
+    std::exit(1);
+  }
+  Counts result;
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::ifstream file(counts);
+  std::string line;
+  while (std::getline(file, line)) {
+    std::istringstream words(line);
+    std::string name;
+    words >> name;
+    if (name == "unit") {
+      std::string unit, key;
+      double value = 0;
+      words >> unit;
+      while (words >> key >> value) result.values[key] = value;
+    } else if (name == "tck") {
+      words >> result.values["tck"];
+    }
+  }
+  return result;
+}
+
+void report(const char* job, const Counts& with, const Counts& without) {
+  const auto delta = [&](const char* key) { return with.values.at(key) - without.values.at(key); };
+  const double tck = delta("tck");
+  std::printf("%-6s %10.0f %14.0f %9.2f %9.0f %7.0f %9.0f %8.0f %8.0f %8.2f\n", job, tck,
+              delta("machine_cycles"), delta("machine_cycles") / tck, delta("bulk_transfers"),
+              delta("bulk_reads"), delta("packets_out"), delta("packets_in"), delta("frames_used"),
+              with.seconds - without.seconds);
+}
+
+}  // namespace
+
+int main() {
+  char pattern[] = "/tmp/ulink_benchmark_XXXXXX";
+  const char* folder = mkdtemp(pattern);
+  if (folder == nullptr) return 1;
+  const std::string dir = folder;
+  write_file(dir + "/ulink.cfg",
+             "adapter driver ulink\ntransport select jtag\nadapter speed 3000\n");
+  std::ostringstream svf;
+  svf << "ENDIR IDLE;\nENDDR IDLE;\nSTATE RESET;\nSTATE IDLE;\nSDR " << kShiftBits << " TDI (";
+  std::mt19937 random(1);
+  for (int i = 0; i < kShiftBits / 4; ++i) svf << "0123456789ABCDEF"[random() % 16];
+  svf << ");\nSTATE RESET;\n";
+  write_file(dir + "/shift.svf", svf.str());
+
+  const std::string openocd = "openocd -f " + dir + "/ulink.cfg ";
+  // OpenOCD 0.12's first run loads the firmware and stops (see the README).
+  const std::string loaded = openocd + "-c init -c shutdown; sleep 1; ";
+  const Counts download = run(dir, loaded);
+  const Counts scan = run(dir, loaded + openocd + "-c init -c shutdown");
+  const Counts shift =
+      run(dir, loaded + openocd + "-c init -c \"svf " + dir + "/shift.svf\" -c shutdown");
+
+  std::printf("%-6s %10s %14s %9s %9s %7s %9s %8s %8s %8s\n", "job", "TCK", "8051 cycles",
+              "per TCK", "transfers", "reads", "packets", "in", "frames", "s");
+  report("scan", scan, download);
+  report("shift", shift, scan);
+  return std::system(("rm -rf '" + dir + "'").c_str()) == 0 ? 0 : 1;
+}
