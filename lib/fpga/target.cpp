@@ -25,7 +25,7 @@ std::uint32_t check_device(Target& target, std::int32_t* remembered,
     *remembered = -1;
   }
   target.open_channel = 0;
-  if (!scan_chain(jtag)) return VELNOR_ERR_NO_TARGET;
+  if (!scan_chain(jtag)) return jtag.cable.failed ? VELNOR_ERR_PROBE : VELNOR_ERR_NO_TARGET;
   target.fpga_index = -1;
   target.prom_index = -1;
   for (std::int32_t index = 0;; ++index) {

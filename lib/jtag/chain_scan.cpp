@@ -27,6 +27,7 @@ std::int32_t count_zeros_until_one(Cable& cable) {
     std::uint8_t tdo = 0;
     cable.shift(&TDI_HIGH, &tdo, 1, 0, 0);
     if (tdo != 0) return zeros;
+    if (cable.failed) return -1;  // no answer will come
   }
   return -1;
 }

@@ -170,3 +170,42 @@ TEST(LibusbProgram, MovesTheSameBulkTransfersAsTheWindowsDriver) {
 }
 
 }  // namespace
+
+// velnorctl itself through the library's libusb backend: from a bare chip
+// (firmware download, renumeration, found again under its new address) to a
+// configured FPGA and its PROM, with the same report as on the Windows
+// driver model.
+TEST(VelnorOverLibusb, ASessionReportsAsThroughTheWindowsDriver) {
+  TempDir folder;
+  const std::string bitstream = folder.path("design.bit");
+  ASSERT_EQ(run_shell(VELNOR_BITGEN_PATH " xc2s200 " + bitstream).status, 0);
+  const std::string session = "--cable usb scan config " + bitstream + " status prom info";
+  const ProgramRun libusb = under_harness("default", VELNORCTL_PATH " " + session);
+  ProgramRun windows = run_shell("VELNOR_BENCH=default " VELNORCTL_PATH " " + session);
+  const std::string announced = "virtual board: default\n";
+  windows.output.erase(windows.output.find(announced), announced.size());
+  EXPECT_EQ(libusb.status, 0) << libusb.output;
+  EXPECT_EQ(libusb.output, windows.output);
+  EXPECT_NE(libusb.output.find("DONE=1"), std::string::npos) << libusb.output;
+}
+
+// The cable missing, of another kind, mute or pulled out: velnorctl ends
+// with the cable named, in bounded time.
+TEST(VelnorOverLibusb, BadCablesAreNamed) {
+  const struct {
+    const char* board;
+    const char* command;
+    const char* expected;
+  } CASES[] = {
+      {"usb=", "scan", "Can't found EZ-USB"},
+      {"usb=0:ulink", "scan", "Can't found EZ-USB"},
+      {"usb=0:running;usbfault=readstall", "status", "failed: 0x40000000 (VELNOR_ERR_PROBE)"},
+      {"usb=0:running;usbfault=unplug@3", "status", "failed: 0x40000000 (VELNOR_ERR_PROBE)"},
+  };
+  for (const auto& c : CASES) {
+    const ProgramRun run =
+        under_harness(c.board, VELNORCTL_PATH " --cable usb " + std::string(c.command));
+    EXPECT_EQ(run.status, 1) << c.board << ": " << run.output;
+    EXPECT_NE(run.output.find(c.expected), std::string::npos) << c.board << ": " << run.output;
+  }
+}
