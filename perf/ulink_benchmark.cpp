@@ -1,8 +1,8 @@
-// OpenOCD's ulink driver and its OpenULINK firmware on the emulated EZ-USB
-// (velnor-usb-run, board usb=0:ulink), for comparison with our firmware's
-// figures: 8051 machine cycles per TCK cycle, bulk transfers and packets
-// for OpenOCD's chain scan at init, and for a 1 Mbit DR shift (an SVF file
-// with one SDR). Each job's figures are the difference between a harness
+// OpenOCD's ulink driver with its OpenULINK firmware, and velnor with its
+// own, on the same emulated EZ-USB (velnor-usb-run, through the real
+// libusb), side by side: 8051 machine cycles per TCK cycle, bulk transfers
+// and packets for a chain scan, and for a 1 Mbit DR shift (OpenOCD: an SVF
+// file with one SDR; velnor: one DR scan). Each job's figures are the difference between a harness
 // run with the job and the same run without it; every run first downloads
 // the firmware (OpenOCD's first run) and waits for the chip to come back.
 // The harness runs on real time, so the firmware's poll loop between the
@@ -16,6 +16,11 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "api/session.h"
+#include "jtag/tap.h"
+#include "velnor.h"
 
 namespace {
 
@@ -30,12 +35,14 @@ void write_file(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// One harness run of the shell commands; the counters it wrote at exit.
-Counts run(const std::string& dir, const std::string& commands) {
+// One harness run of the shell commands on the board; the counters it wrote
+// at exit.
+Counts run(const std::string& dir, const std::string& commands,
+           const char* board = "usb=0:ulink") {
   const std::string counts = dir + "/counts";
-  const std::string command = "VELNOR_USB_BENCH='usb=0:ulink' VELNOR_USB_COUNTS='" + counts +
-                              "' " VELNOR_USB_RUN " sh -c '" + commands + "' >" + dir +
-                              "/output 2>&1";
+  const std::string command = "env -u VELNOR_BENCH VELNOR_USB_BENCH='" + std::string(board) +
+                              "' VELNOR_USB_COUNTS='" + counts + "' " VELNOR_USB_RUN " sh -c '" +
+                              commands + "' >" + dir + "/output 2>&1";
   const auto start = std::chrono::steady_clock::now();
   if (std::system(command.c_str()) != 0) {
     std::fprintf(stderr, "failed: %s (see %s/output)\n", commands.c_str(), dir.c_str());
@@ -61,10 +68,32 @@ Counts run(const std::string& dir, const std::string& commands) {
   return result;
 }
 
+// velnor's side, run by this program under the harness: open USB cable 0
+// (the library downloads its firmware), then scan the chain or shift 1 Mbit
+// through a DR scan.
+int velnor_job(const std::string& job) {
+  if (velnor_init(VELNOR_CABLE_USB) != VELNOR_OK) return 1;
+  std::uint32_t result = VELNOR_OK;
+  if (job == "scan") {
+    result = velnor_scan_chain(nullptr);
+  } else if (job == "shift") {
+    velnor::Jtag& jtag = velnor::session().target.jtag;
+    std::vector<std::uint8_t> data(kShiftBits / 8);
+    std::mt19937 random(1);
+    for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
+    result |= velnor::tap_reset(jtag, 6);
+    result |= velnor::shift_dr(jtag, data.data(), nullptr, kShiftBits,
+                               velnor::DR_ENTER | velnor::DR_EXIT);
+    if (jtag.cable.failed) result |= VELNOR_ERR_PROBE;
+  }
+  velnor_free();
+  return result == VELNOR_OK ? 0 : 1;
+}
+
 void report(const char* job, const Counts& with, const Counts& without) {
   const auto delta = [&](const char* key) { return with.values.at(key) - without.values.at(key); };
   const double tck = delta("tck");
-  std::printf("%-6s %10.0f %14.0f %9.2f %9.0f %7.0f %9.0f %8.0f %8.0f %8.2f\n", job, tck,
+  std::printf("%-13s %10.0f %14.0f %9.2f %9.0f %7.0f %9.0f %8.0f %8.0f %8.2f\n", job, tck,
               delta("machine_cycles"), delta("machine_cycles") / tck, delta("bulk_transfers"),
               delta("bulk_reads"), delta("packets_out"), delta("packets_in"), delta("frames_used"),
               with.seconds - without.seconds);
@@ -72,7 +101,8 @@ void report(const char* job, const Counts& with, const Counts& without) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "velnor-job") return velnor_job(argv[2]);
   char pattern[] = "/tmp/ulink_benchmark_XXXXXX";
   const char* folder = mkdtemp(pattern);
   if (folder == nullptr) return 1;
@@ -94,9 +124,17 @@ int main() {
   const Counts shift =
       run(dir, loaded + openocd + "-c init -c \"svf " + dir + "/shift.svf\" -c shutdown");
 
-  std::printf("%-6s %10s %14s %9s %9s %7s %9s %8s %8s %8s\n", "job", "TCK", "8051 cycles",
+  // velnor with its own firmware on the same emulated chip.
+  const std::string self = std::string(argv[0]) + " velnor-job ";
+  const Counts opened = run(dir, self + "open", "usb=0");
+  const Counts velnor_scan = run(dir, self + "scan", "usb=0");
+  const Counts velnor_shift = run(dir, self + "shift", "usb=0");
+
+  std::printf("%-13s %10s %14s %9s %9s %7s %9s %8s %8s %8s\n", "job", "TCK", "8051 cycles",
               "per TCK", "transfers", "reads", "packets", "in", "frames", "s");
-  report("scan", scan, download);
-  report("shift", shift, scan);
+  report("OpenULINK scan", scan, download);
+  report("velnor scan", velnor_scan, opened);
+  report("OpenULINK shift", shift, scan);
+  report("velnor shift", velnor_shift, opened);
   return std::system(("rm -rf '" + dir + "'").c_str()) == 0 ? 0 : 1;
 }
