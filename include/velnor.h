@@ -334,7 +334,8 @@ typedef struct VelnorChainDevice {
  * remember stay as they were. */
 VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* device_count);
 /* Copies device `index` of the last scan into *device; returns 1, or 0 when
- * there is no such device (or device is null). Touches no cable. */
+ * there is no such device, no cable is open, or device is null. Touches no
+ * cable. */
 VELNOR_API uint32_t VELNOR_CALL velnor_chain_device(int32_t index, VelnorChainDevice* device);
 
 /* Finds the configuration PROM (as the PROM operations do) and reports its

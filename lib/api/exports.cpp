@@ -228,7 +228,9 @@ VELNOR_API uint32_t VELNOR_CALL velnor_chain_device(int32_t index, VelnorChainDe
   Session& it = session();
   const std::lock_guard<std::mutex> lock(it.calls);
   const Jtag& jtag = it.target.jtag;
-  if (device == nullptr || index < 0 || index >= jtag.device_count || index >= CHAIN_CAPACITY) {
+  // With the cable closed there is no chain to answer about.
+  if (device == nullptr || !it.cable_open || index < 0 || index >= jtag.device_count ||
+      index >= CHAIN_CAPACITY) {
     return 0;
   }
   const ChainDevice& entry = jtag.devices[index];
