@@ -253,5 +253,56 @@ TEST_F(UsbCableTest, BothCablesGiveTheSameResultsAndChainTraffic) {
   EXPECT_TRUE(usb.tdo == parallel.tdo);
 }
 
+// What one configuration through the USB cable cost on a fresh board.
+struct UsbJob {
+  std::uint32_t result;
+  std::uint64_t machine_cycles, virtual_ns, bulk_transfers, packets_in, frames;
+  std::string tms, tdi, tdo;
+  std::vector<std::vector<std::uint8_t>> transfers;
+};
+
+UsbJob configure_through_usb(BenchTest& test, const std::vector<std::uint8_t>& bitstream) {
+  auto& board = test.board_for("chain=xc2s15/v0;usb=0:running");
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(velnor_init(VELNOR_CABLE_USB), VELNOR_OK);
+  ::testing::internal::GetCapturedStdout();
+  bench::EzUsbDevice& device = *board.usb_device(0);
+  device.set_logging(true);
+  std::int32_t count = static_cast<std::int32_t>(bitstream.size());
+  UsbJob job{};
+  job.result = velnor_config(bitstream.data(), &count);
+  const bench::UsbCounters counters = device.counters();
+  job.machine_cycles = counters.machine_cycles;
+  job.bulk_transfers = counters.bulk_transfers;
+  job.packets_in = counters.packets_in;
+  job.frames = counters.frames_used;
+  job.virtual_ns = board.clock().now_ns();
+  job.tms = board.trace().tms_bits();
+  job.tdi = board.trace().tdi_bits();
+  job.tdo = board.trace().tdo_bits();
+  for (const UsbTransfer& transfer : device.transfers()) job.transfers.push_back(transfer.data);
+  velnor_free();
+  return job;
+}
+
+// The host's reader thread and the caller's thread reach the model in any
+// order; the 8051 must still run the same cycles at the same times.
+TEST_F(UsbCableTest, TheSameJobCostsTheSameCyclesAndTimeOnEveryRun) {
+  bench::BitstreamOptions options;
+  options.part = bench::Part::Xc2s15;
+  const std::vector<std::uint8_t> bitstream = bench::make_bitstream(options);
+  const UsbJob first = configure_through_usb(*this, bitstream);
+  const UsbJob second = configure_through_usb(*this, bitstream);
+  EXPECT_EQ(first.result, VELNOR_OK);
+  EXPECT_EQ(second.result, VELNOR_OK);
+  EXPECT_EQ(first.machine_cycles, second.machine_cycles);
+  EXPECT_EQ(first.virtual_ns, second.virtual_ns);
+  EXPECT_EQ(first.bulk_transfers, second.bulk_transfers);
+  EXPECT_EQ(first.packets_in, second.packets_in);
+  EXPECT_EQ(first.frames, second.frames);
+  EXPECT_TRUE(first.tms == second.tms && first.tdi == second.tdi && first.tdo == second.tdo);
+  EXPECT_TRUE(first.transfers == second.transfers);
+}
+
 }  // namespace
 }  // namespace velnor::testing

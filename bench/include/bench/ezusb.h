@@ -14,11 +14,20 @@
 // the chip and every pending transfer, and whichever waiting thread holds
 // it runs the 8051 and moves packets for all pending transfers, so a reader
 // and a writer on two handles make progress together.
+//
+// Determinism: the same host requests give the same machine cycles, times
+// and trace however the host's threads are scheduled. The host controller
+// polls every bulk IN pipe as a host with a read always posted does (the
+// library's reader thread), keeping the packets until a read collects
+// them, so when a reader thread gets to the device changes nothing the
+// 8051 sees; a read completes at the time of its last packet; and every
+// request returns with the firmware idle again.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -145,13 +154,20 @@ class EzUsbDevice {
     bool finished = false;
     bool ok = false;
   };
+  // An IN packet the host controller took, and when.
+  struct InPacket {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t ns;
+  };
   using Lock = std::unique_lock<std::mutex>;
+  static constexpr std::uint8_t kBulk = 2;
 
   Lock enter();
   std::uint64_t chip_cycles() const;
   std::uint64_t device_ns() const;
   void skip_to(std::uint64_t ns);
   void sync_clock();
+  void sync_clock_to(std::uint64_t ns);
   void on_activity();
   void wake();
   bool can_run() const;
@@ -163,10 +179,14 @@ class EzUsbDevice {
                std::uint64_t timeout_ns);
   bool core_control(const UsbSetup& setup, std::vector<std::uint8_t>* data);
   bool transfer(Lock& lock, Pending& pending);
+  void settle_locked(Lock& lock);
   void service();
+  void poll_in_pipes();
+  void deliver(Pending& pending);
+  void count_packet();
   bool take_frame_slot();
   bool move_packet(Pending& pending);
-  void finish(Pending& pending, bool ok);
+  void finish(Pending& pending, bool ok, std::uint64_t at_ns);
   void detach();
   void log(UsbTransfer entry);
   bool usable(std::uint64_t instance) const;
@@ -187,6 +207,8 @@ class EzUsbDevice {
   std::uint64_t attach_at_ns_ = 0;
   std::vector<UsbPipe> pipes_;
   std::list<Pending*> pending_;
+  // Per IN pipe, the packets taken but not yet read.
+  std::map<std::uint32_t, std::deque<InPacket>> in_queue_;
 
   // Device time: the clock reading at epoch_cycles_ of the 8051.
   std::uint64_t epoch_ns_ = 0;
