@@ -319,22 +319,25 @@ _stream_tdo:
 00015$:
         ajmp    00013$
 
-;; void pin_bytes(unsigned char count)
+;; unsigned char pin_bytes(unsigned char count)
 ;; Pipe 3: each byte sets TDI (bit 5) and TMS (bit 2); with bit 1 clear it
 ;; makes one TCK cycle, TDO sampled while TCK is low; with bit 1 set TCK
-;; stays high. Every byte is answered with TDO in bit 0 and the target
-;; supply in bit 3. TMS stays in _tms_bits for the streams. 40 cycles for
-;; a clocked byte (150 kHz at 24 MHz; 63 a byte for a packet of eight with
-;; its handshakes). Not worth unrolling: the host sends at most eight in a
-;; row, and a TMS preset alone.
+;; stays high. A byte with bit 7 set is answered with TDO in bit 0 and the
+;; target supply in bit 3; the others are not, so the host can send TMS
+;; walks without waiting for them. Returns the number of replies left in
+;; IN2BUF. TMS stays in _tms_bits for the streams. 40 cycles for a clocked
+;; byte without a reply, 48 with one (150 and 125 kHz at 24 MHz); a packet
+;; of eight replying bytes with its handshakes: 73 a byte. Not worth
+;; unrolling: the host sends short walks and the last cycles of a shift.
 _pin_bytes:
         mov     r7, dpl
-        mov     reply_count, dpl
+        mov     reply_count, #0
         mov     reply_base, sp
         mov     r1, #AUTODATA_LOW
         mov     dptr, #OUTC
 00021$:
         movx    a, @r1          ; pin byte
+        mov     r3, a           ; bit 7: a reply is wanted
         mov     r0, #OUTA_LOW
         movx    @r0, a          ; TDI
         anl     a, #0x06
@@ -355,10 +358,18 @@ _pin_bytes:
         movx    a, @r0
         xch     a, r2
 00023$:
+        mov     a, r3
+        jnb     acc.7, 00024$
         mov     a, r2
         anl     a, #REPLY_BITS
         push    acc
+        inc     reply_count
+00024$:
         djnz    r7, 00021$
+        mov     dpl, reply_count
+        mov     a, reply_count
+        jnz     reply_tail
+        ret
 
 ;; Copies the reply_count replies pushed above reply_base to IN2BUF through
 ;; the autopointer, drops them from the stack and returns to the routine's

@@ -27,15 +27,21 @@ Target& target() { return session().target; }
 // thread running in code that is gone.
 void close_cable_at_unload() { velnor_free(); }
 
+// An operation's result once the cable has sent all of its shifts.
+std::uint32_t sent(std::uint32_t result) {
+  target().jtag.cable.flush();
+  return result;
+}
+
 std::uint32_t configuration_operation(Session& it) {
-  return configure_fpga(it.target, it.worker.operation.source, it.worker.operation.count,
-                        running_progress(it));
+  return sent(configure_fpga(it.target, it.worker.operation.source, it.worker.operation.count,
+                             running_progress(it)));
 }
 
 std::uint32_t transfer_operation(Session& it) {
   const OperationParameters& operation = it.worker.operation;
-  return channel_transfer(it.target, operation.channel, operation.transmit, operation.receive,
-                          operation.count, running_progress(it));
+  return sent(channel_transfer(it.target, operation.channel, operation.transmit, operation.receive,
+                               operation.count, running_progress(it)));
 }
 
 }  // namespace
@@ -83,13 +89,13 @@ VELNOR_API uint32_t VELNOR_CALL velnor_get_status(uint32_t* idcode, uint32_t* st
                                                   uint32_t* usercode) {
   const std::uint32_t gate = worker_gate(session());
   if (gate != VELNOR_OK) return gate;
-  return get_status(target(), idcode, status, usercode);
+  return sent(get_status(target(), idcode, status, usercode));
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_shutdown(void) {
   const std::uint32_t gate = worker_gate(session());
   if (gate != VELNOR_OK) return gate;
-  return shutdown(target());
+  return sent(shutdown(target()));
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_config(const void* source, int32_t* count) {
@@ -124,28 +130,29 @@ VELNOR_API uint32_t VELNOR_CALL jmem_access(uint8_t mode, uint32_t address, uint
   if (length != 0 && buffer == nullptr) return 1;
   const std::uint32_t gate = worker_gate(session());
   if (gate != VELNOR_OK) return gate;
-  return memory_access(target(), mode, address, buffer, length);
+  return sent(memory_access(target(), mode, address, buffer, length));
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_read(uint8_t* buffer, uint32_t address,
                                                    uint32_t length) {
   const std::uint32_t gate = worker_gate(session());
   if (gate != VELNOR_OK) return gate;
-  return prom_read(target(), buffer, static_cast<int32_t>(address), static_cast<int32_t>(length));
+  return sent(
+      prom_read(target(), buffer, static_cast<int32_t>(address), static_cast<int32_t>(length)));
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_program(const uint8_t* data, uint32_t address,
                                                       uint32_t length) {
   const std::uint32_t gate = worker_gate(session());
   if (gate != VELNOR_OK) return gate;
-  return prom_program_image(target(), data, static_cast<int32_t>(address),
-                            static_cast<int32_t>(length));
+  return sent(prom_program_image(target(), data, static_cast<int32_t>(address),
+                                 static_cast<int32_t>(length)));
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_erase(void) {
   const std::uint32_t gate = worker_gate(session());
   if (gate != VELNOR_OK) return gate;
-  return prom_erase_all(target());
+  return sent(prom_erase_all(target()));
 }
 
 VELNOR_API uint32_t VELNOR_CALL velnor_cfgrom_info(uint32_t* idcode, uint32_t* size_bytes) {
@@ -165,6 +172,7 @@ VELNOR_API uint32_t VELNOR_CALL velnor_scan_chain(int32_t* count) {
   Jtag& jtag = target().jtag;
   if (jtag.cable.target_power() == 0) return VELNOR_ERR_POWER_DOWN;
   const bool identified = scan_chain(jtag);
+  jtag.cable.flush();
   if (count != nullptr) *count = jtag.device_count;
   return identified ? VELNOR_OK : VELNOR_ERR_NO_TARGET;
 }

@@ -120,35 +120,38 @@ TEST_F(UsbCableTest, EveryFailedOpenIsReportedAndLeavesNothingOpen) {
 
 TEST_F(UsbCableTest, ShiftsBecomePinBytesAndByteStreamsAsTheyMust) {
   open_usb("usb=0:running");
-  const std::uint8_t tdi[2] = {0x01, 0xC0};
-  // TAP reset: TMS high five times, then low, all as pin bytes.
+  std::vector<std::uint8_t> tdi(13, 0x00);
+  tdi[0] = 0x01;
+  tdi[12] = 0xC0;
+  // Short shifts whose TDO nobody reads wait for the next transfer: TAP
+  // reset (TMS high five times, then low) and three cycles, TMS on the last.
   shift(nullptr, nullptr, 6, 1, 0);
-  EXPECT_EQ(writes(), std::vector<std::string>{"3:040404040400"});
-  // TMS now low: 16 cycles at TMS 0 are two stream bytes, bit-reversed.
+  shift(tdi.data(), nullptr, 3, 0, 1);
+  EXPECT_EQ(writes(), std::vector<std::string>{});
+  jtag().cable.flush();
+  EXPECT_EQ(writes(), std::vector<std::string>{"3:040404040400000004"});
+  // A shift reading TDO goes out with the queue, replies asked for its own
+  // bytes only: one packet, one round trip. In Test-Logic-Reset TDO is
+  // undriven, pulled high.
   mark_transfers();
-  shift(tdi, nullptr, 16, 0, 0);
-  EXPECT_EQ(writes(), std::vector<std::string>{"1:8003"});
-  // A stream at TMS high presets the level once, then streams.
-  mark_transfers();
-  shift(tdi, nullptr, 8, 1, 1);
-  EXPECT_EQ(writes(), (std::vector<std::string>{"3:06", "1:80"}));
-  // TMS low, last high: preset low, one stream byte, the last byte as pin
-  // bytes with TMS only on its last cycle.
-  mark_transfers();
-  shift(tdi, nullptr, 16, 0, 1);
-  EXPECT_EQ(writes(), (std::vector<std::string>{"3:02", "1:80", "3:2020000000000004"}));
-  // 12 cycles with TDO in Test-Logic-Reset (TDO undriven, pulled high): one
-  // reply byte from the stream, four bits from pin-byte replies, the rest 0.
   shift(nullptr, nullptr, 5, 1, 1);
-  mark_transfers();
   std::uint8_t tdo[2] = {0x00, 0xFF};
-  shift(tdi, tdo, 12, 1, 1);
-  EXPECT_EQ(writes(), (std::vector<std::string>{"2:80", "3:24240404"}));
+  shift(tdi.data(), tdo, 12, 1, 1);
+  EXPECT_EQ(writes(), std::vector<std::string>{"3:040404040484848484848484A484848484"});
   EXPECT_EQ(tdo[0], 0xFF);
   EXPECT_EQ(tdo[1], 0xF0);
+  // A long shift: TMS preset low with the queue, a stream of whole bytes,
+  // bit-reversed, and the last cycles (TMS high on the very last) queued.
+  mark_transfers();
+  shift(tdi.data(), nullptr, 100, 0, 1);
+  EXPECT_EQ(writes(), (std::vector<std::string>{"3:02", "1:80" + std::string(22, '0')}));
+  jtag().cable.flush();
+  EXPECT_EQ(writes(),
+            (std::vector<std::string>{"3:02", "1:80" + std::string(22, '0'), "3:20200004"}));
   // Beyond the cable's announced limit every cycle is still clocked.
   const std::uint64_t cycles = board().chain().cycle_count();
   shift(nullptr, nullptr, 100000, 1, 1);
+  jtag().cable.flush();
   EXPECT_EQ(board().chain().cycle_count() - cycles, 100000u);
 }
 
@@ -251,6 +254,32 @@ TEST_F(UsbCableTest, BothCablesGiveTheSameResultsAndChainTraffic) {
   EXPECT_TRUE(usb.tms == parallel.tms);
   EXPECT_TRUE(usb.tdi == parallel.tdi);
   EXPECT_TRUE(usb.tdo == parallel.tdo);
+}
+
+// Round trips (bulk reads: the host waiting for a reply) and bulk writes of
+// each operation, counted on the bus.
+TEST_F(UsbCableTest, OperationsWaitForRepliesOnlyWhereTheyReadTdo) {
+  open_usb("chain=xcf02s/v0,xc2s15/v0;usb=0:running;design=memory");
+  bench::BitstreamOptions options;
+  options.part = bench::Part::Xc2s15;
+  const std::vector<std::uint8_t> bitstream = bench::make_bitstream(options);
+  std::int32_t count = static_cast<std::int32_t>(bitstream.size());
+  ASSERT_EQ(velnor_config(bitstream.data(), &count), VELNOR_OK);
+  ASSERT_EQ(velnor_config(nullptr, nullptr), VELNOR_OK);
+  const auto round_trips = [&](auto operation) {
+    const bench::UsbCounters before = device().counters();
+    EXPECT_EQ(operation(), VELNOR_OK);
+    return device().counters().bulk_reads - before.bulk_reads;
+  };
+  std::uint32_t idcode = 0, status = 0, usercode = 0;
+  EXPECT_LE(round_trips([&] { return velnor_get_status(&idcode, &status, &usercode); }), 4u);
+  std::uint8_t block[512] = {1, 2, 3};
+  EXPECT_LE(round_trips([&] { return jmem_access(VELNOR_JMEM_WRITE, 0x100, block, 16); }), 3u);
+  EXPECT_LE(round_trips([&] { return jmem_access(VELNOR_JMEM_READ, 0x100, block, 16); }), 3u);
+  EXPECT_EQ(block[1], 2);
+  ASSERT_EQ(velnor_cfgrom_erase(), VELNOR_OK);
+  // 512 bytes are 16 pages of the XCF02S.
+  EXPECT_LE(round_trips([&] { return velnor_cfgrom_program(block, 0, 512); }), 2u * 16);
 }
 
 // What one configuration through the USB cable cost on a fresh board.

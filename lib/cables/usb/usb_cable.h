@@ -11,10 +11,16 @@
 namespace velnor {
 
 constexpr std::uint32_t USB_IO_BUFFER_BYTES = 32768;
+// One full-speed bulk packet: pin bytes queued and the replies of one
+// exchange stay within it, so an exchange has one reply packet.
+constexpr std::uint32_t USB_PACKET_BYTES = 64;
 
 struct UsbCable {
   EzUsbDevice device;
   std::array<std::uint8_t, USB_IO_BUFFER_BYTES> io_buffer{};
+  // Pin bytes whose TDO nobody reads, sent with the next transfer.
+  std::array<std::uint8_t, USB_PACKET_BYTES> pins{};
+  std::uint32_t queued = 0;
   // The TMS level the cable drives now as far as the library knows; -1
   // until the first shift after open.
   int tms_level = -1;
