@@ -21,8 +21,10 @@
  *   7     0x86 IN  bulk   not used
  *
  * Byte stream: one byte is eight TCK cycles with TMS held at the level the
- * last pin byte set; TDI takes the byte's bits from bit 0 up to bit 7. A
- * reply byte holds the TDO of the k-th cycle in bit k.
+ * last pin byte set; TDI of the k-th cycle is the byte's bit (k + 5) mod 8,
+ * so cycle 0's bit arrives where PA5 sits in OUTA and the firmware rotates
+ * the byte right once a cycle. A reply byte holds the TDO of the k-th cycle
+ * in bit k.
  *
  * Pin byte: bit 1 (TCK) clear makes one TCK cycle with the TMS and TDI
  * levels of bits 2 and 5; bit 1 set only sets the levels, TCK stays high and

@@ -6,9 +6,10 @@
 // a byte stream, eight TCK cycles per byte with TMS held, the reply landing
 // straight in the caller's buffer; their last 0 to 8 cycles, where TMS may
 // change, are pin bytes again.
-// The firmware clocks stream bytes from bit 0 up and answers in the same
-// order, so each byte is bit-reversed on its way out and its reply on its way
-// back: the library's streams are most significant bit first.
+// The library's streams are most significant bit first; the firmware takes
+// cycle k's TDI from bit (k + 5) mod 8 of a stream byte and answers TDO of
+// cycle k in bit k, so each byte is bit-reversed and rotated on its way out
+// and its reply bit-reversed on its way back.
 #include "cables/usb/usb_cable.h"
 
 #include <algorithm>
@@ -24,6 +25,13 @@ namespace {
 constexpr std::uint32_t MAX_PIN_SHIFT = USB_PACKET_BYTES;
 
 UsbCable& usb_of(void* cable) { return *static_cast<UsbCable*>(cable); }
+
+// A stream byte as the firmware wants it: cycle k's TDI (bit 7 - k of the
+// library's byte) in bit (k + 5) mod 8.
+std::uint8_t stream_byte(std::uint8_t bits) {
+  const unsigned in_cycle_order = reversed_bits(bits);
+  return static_cast<std::uint8_t>((in_cycle_order << 5 | in_cycle_order >> 3) & 0xFF);
+}
 
 // Sends count bytes on pipe and receives reply_count reply bytes into reply.
 bool exchange(UsbCable& usb, std::uint32_t pipe, const std::uint8_t* bytes, std::uint32_t count,
@@ -121,7 +129,7 @@ std::uint32_t shift_byte_stream(UsbCable& usb, const std::uint8_t*& tdi, std::ui
   while (n >= 8) {
     const std::uint32_t k = std::min(n / 8, USB_IO_BUFFER_BYTES);
     if (tdi != nullptr) {
-      for (std::uint32_t j = 0; j < k; ++j) usb.io_buffer[j] = reversed_bits(tdi[j]);
+      for (std::uint32_t j = 0; j < k; ++j) usb.io_buffer[j] = stream_byte(tdi[j]);
       tdi += k;
     } else {
       std::fill_n(usb.io_buffer.begin(), k, std::uint8_t{0});
