@@ -97,6 +97,7 @@ void EzUsbDevice::run_slice(Lock& lock) {
   if (bus_ == Bus::Attached && !in_control_ &&
       chip_cycles() - last_activity_cycles_ >= kQuietCycles) {
     idle_ = true;
+    counters_.idle_cycles += chip_cycles() - std::max(last_activity_cycles_, epoch_cycles_);
     epoch_ns_ = epoch_ns_ + cycles_to_ns(last_activity_cycles_ - epoch_cycles_);
     epoch_cycles_ = chip_cycles();
     changed_.notify_all();

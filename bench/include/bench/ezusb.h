@@ -80,6 +80,8 @@ struct UsbTransfer {
 
 struct UsbCounters {
   std::uint64_t machine_cycles = 0;  // 8051 machine cycles executed
+  // Of them, the poll loop of a firmware found idle: not charged to the clock.
+  std::uint64_t idle_cycles = 0;
   std::uint64_t control_transfers = 0;
   std::uint64_t bulk_transfers = 0;  // bulk requests completed
   std::uint64_t bulk_reads = 0;      // of them reads: the host's round trips
