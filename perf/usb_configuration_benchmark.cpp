@@ -3,7 +3,8 @@
 // prints the wall time, the 8051's machine cycles, the USB traffic, and the
 // time the same job would take on a real AN2131 at 24 MHz on a full-speed
 // bus: the board's virtual clock, which the model advances by 1/6 µs per
-// machine cycle and by the 1 ms frames the bulk packets need.
+// charged machine cycle, by each packet's time on the wire and by the 1 ms
+// frames the bulk packets need.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -103,7 +104,8 @@ int main() {
               static_cast<unsigned long long>(best.usb.frames_used));
   std::printf(
       "  real AN2131, full speed: %.1f ms predicted (virtual time of the run: charged\n"
-      "  cycles, at most 19 packets a frame; a packet's own time on the wire not included)\n",
+      "  cycles, each packet's time on the wire, at most 19 packets a frame; transfers\n"
+      "  complete when their last packet is through, not at the frame's end)\n",
       best.virtual_ms);
   return 0;
 }

@@ -400,7 +400,7 @@ bool EzUsbDevice::bulk_write(std::uint64_t instance, Handle handle, std::uint32_
   if (!usable(instance) || pipe >= pipes_.size() || (pipes_[pipe].address & 0x80) != 0) {
     return false;
   }
-  Pending pending{handle, instance, pipe, false, data, {}, data.size()};
+  Pending pending{handle, instance, pipe, false, data, {}, data.size(), 0, false, false, {}};
   const bool ok = data.empty() || transfer(lock, pending);
   *sent = static_cast<std::uint32_t>(pending.done_bytes);
   // Let the firmware finish with the last packet before the host goes on.
@@ -419,7 +419,7 @@ bool EzUsbDevice::bulk_read(std::uint64_t instance, Handle handle, std::uint32_t
     log(UsbTransfer{UsbTransfer::Kind::BulkIn, pipe, pipes_[pipe].address, 0, false, {}});
     return false;
   }
-  Pending pending{handle, instance, pipe, true, {}, {}, buffer.size()};
+  Pending pending{handle, instance, pipe, true, {}, {}, buffer.size(), 0, false, false, {}};
   const bool ok = !buffer.empty() && transfer(lock, pending);
   settle_locked(lock);
   if (!ok) return false;
@@ -478,7 +478,9 @@ void EzUsbDevice::poll_in_pipes() {
         !chip_.in_armed(endpoint) || !take_frame_slot()) {
       continue;
     }
-    in_queue_[index].push_back(InPacket{chip_.host_take_in(endpoint), device_ns()});
+    std::vector<std::uint8_t> bytes = chip_.host_take_in(endpoint);
+    const std::uint64_t arrives = on_wire(bytes.size());
+    in_queue_[index].push_back(InPacket{std::move(bytes), arrives});
     ++counters_.packets_in;
     wake();
     count_packet();
@@ -524,6 +526,15 @@ void EzUsbDevice::count_packet() {
   }
 }
 
+// A packet of bytes goes on the wire once the bus is free; returns when it
+// has arrived.
+std::uint64_t EzUsbDevice::on_wire(std::size_t bytes) {
+  const std::uint64_t start = std::max(device_ns(), bus_free_ns_);
+  bus_free_ns_ =
+      start + kFrameNs * (bytes + kPacketOverheadBytes) / (kPacketsPerFrame * kPacketWireBytes);
+  return bus_free_ns_;
+}
+
 bool EzUsbDevice::take_frame_slot() {
   const std::uint64_t frame = device_ns() / kFrameNs;
   if (frame != frame_) {
@@ -551,9 +562,16 @@ bool EzUsbDevice::move_packet(Pending& pending) {
     finish(pending, false, device_ns());
     return false;
   }
-  if (!chip_.out_armed(endpoint) || !take_frame_slot()) return false;
+  if (!chip_.out_armed(endpoint)) return false;
   const std::size_t size =
       std::min<std::size_t>(pipe.max_packet, pending.length - pending.done_bytes);
+  if (!pending.arrives_ns) {
+    if (!take_frame_slot()) return false;
+    pending.arrives_ns = on_wire(size);
+    wake();  // the poll loop runs on while the packet is on its way
+  }
+  if (device_ns() < *pending.arrives_ns) return false;
+  pending.arrives_ns.reset();
   chip_.host_out(endpoint, pending.source.subspan(pending.done_bytes, size));
   ++counters_.packets_out;
   wake();

@@ -3,7 +3,9 @@
 // frames) and the general-purpose EZ-USB driver that names it
 // "\\.\ezusb-N" and serves the library's device requests.
 //
-// Time: the 8051 runs against the board's virtual clock, one machine cycle
+// Time: a bulk packet takes its time on the wire (about 53 µs for 64 bytes)
+// before the endpoint or the host has it, one packet on the bus at a time.
+// The 8051 runs against the board's virtual clock, one machine cycle
 // (4 clocks at 24 MHz) being 1/6 µs, but only while the host waits for the
 // device — during a transfer, a control request, or while the device is off
 // the bus renumerating. A firmware that has gone quiet (no pin change and
@@ -95,6 +97,10 @@ class EzUsbDevice {
   // A full-speed host schedules at most this many 64-byte bulk packets of
   // one device in a 1 ms frame.
   static constexpr unsigned kPacketsPerFrame = 19;
+  // Such a packet with its token, handshake and gaps: 64 + 13 bytes on the
+  // wire, 19 of them filling a frame (about 53 µs each).
+  static constexpr std::uint64_t kPacketWireBytes = 77;
+  static constexpr std::uint64_t kPacketOverheadBytes = kPacketWireBytes - 64;
   // From the firmware's reconnect to the driver's device showing up: attach
   // debounce (100 ms), bus reset, enumeration and driver start.
   static constexpr std::uint64_t kEnumerationDelayNs = 300'000'000;
@@ -155,8 +161,10 @@ class EzUsbDevice {
     std::size_t done_bytes = 0;
     bool finished = false;
     bool ok = false;
+    // OUT: the packet now on the wire reaches the endpoint at this time.
+    std::optional<std::uint64_t> arrives_ns;
   };
-  // An IN packet the host controller took, and when.
+  // An IN packet the host controller took, and when it reached the host.
   struct InPacket {
     std::vector<std::uint8_t> bytes;
     std::uint64_t ns;
@@ -189,6 +197,7 @@ class EzUsbDevice {
   bool take_frame_slot();
   bool move_packet(Pending& pending);
   void finish(Pending& pending, bool ok, std::uint64_t at_ns);
+  std::uint64_t on_wire(std::size_t bytes);
   void detach();
   void log(UsbTransfer entry);
   bool usable(std::uint64_t instance) const;
@@ -224,6 +233,7 @@ class EzUsbDevice {
   std::uint64_t sof_frame_ = 0;
   std::uint64_t frame_ = 0;
   unsigned frame_packets_ = 0;
+  std::uint64_t bus_free_ns_ = 0;
   std::uint64_t bulk_reads_ = 0;
 
   UsbCounters counters_;
