@@ -13,7 +13,9 @@
 ;; cycle (data, TCK low, PINSC, TCK high) and the data must be rotated,
 ;; which costs at least four one-cycle instructions. Taking a TDO bit out
 ;; of A into a reply byte costs 3 more (RRC, MOV bit,C): 15 a cycle. The
-;; rest is per byte: fetch, alignment, loop, reply.
+;; rest is per byte: fetch, loop, reply. The host sends each stream byte
+;; with cycle 0's bit already in bit 5, TDI's place in OUTA, so no byte
+;; needs aligning here.
 
         .module jtag_loops
         .globl  _stream_out
@@ -30,10 +32,9 @@
         TCK          = 0x02
         REPLY_BITS   = 0x09     ; TDO (PC0) and target supply (PC3)
 
-;; One byte of pipe 1 in A, TCK levels in r2 (low) and r3 (high).
+;; One byte of pipe 1 in A, cycle 0's bit already in bit 5 as the host
+;; sends it; TCK levels in r2 (low) and r3 (high).
         .macro  out_byte
-        swap    a
-        rl      a               ; its bit 0 to bit 5
 
         ; cycle 0: low level in r2, high level in r3
         movx    @r0, a          ; TDI
@@ -103,8 +104,6 @@
 ;; One byte of pipe 2 in A, R1 on PINSC, r3 the next TCK-low level (TMS
 ;; included), r2 TCK high; pushes the byte's reply.
         .macro  tdo_byte
-        swap    a
-        rl      a               ; its bit 0 to bit 5
 
         ; cycle 0: low level in r3, high level in r2
         movx    @r0, a          ; TDI
@@ -206,14 +205,14 @@ reply_base:
         .area   CSEG    (CODE)
 
 ;; void stream_out(unsigned char count)
-;; Pipe 1: count bytes from the autopointer, each 8 TCK cycles with TDI from
-;; bit 0 up and TMS at _tms_bits. The byte is rotated so that the current
-;; bit sits in bit 5, the TDI pin's place in OUTA; TCK's two levels (with
-;; TMS) live in R2/R3 and trade places with the data through XCH, so each
-;; cycle is 3 MOVX + 4 one-cycle instructions = 10 cycles; a byte costs 84
-;; with the fetch, alignment and a loop turn shared by four bytes: 10.5
-;; cycles a TCK cycle within a packet (570 kHz TCK at 24 MHz), 10.8 over a
-;; whole 64-byte packet with its handshakes (557 kHz).
+;; Pipe 1: count bytes from the autopointer, each 8 TCK cycles with TDI
+;; from bit 5 on, rotating right, and TMS at _tms_bits. The current bit
+;; sits in bit 5, the TDI pin's place in OUTA; TCK's two levels (with TMS)
+;; live in R2/R3 and trade places with the data through XCH, so each cycle
+;; is 3 MOVX + 4 one-cycle instructions = 10 cycles; a byte costs 82 with
+;; its fetch and a loop turn shared by eight bytes: 10.2 cycles a TCK cycle
+;; within a packet (588 kHz TCK at 24 MHz), 10.4 over a whole 64-byte
+;; packet with its handshakes (576 kHz).
 _stream_out:
         mov     r6, dpl
         mov     r0, #OUTA_LOW
@@ -224,7 +223,7 @@ _stream_out:
         orl     a, #TCK
         mov     r3, a           ; TCK high, TMS
         mov     a, r6
-        anl     a, #3
+        anl     a, #7
         jz      00002$
         mov     r7, a           ; single bytes first
 00001$:
@@ -233,14 +232,22 @@ _stream_out:
         djnz    r7, 00001$
 00002$:
         mov     a, r6
-        rr      a
-        rr      a
-        anl     a, #0x3F
+        swap    a
+        rl      a
+        anl     a, #0x1F
         jnz     00005$
         ret
 00005$:
-        mov     r7, a           ; then four bytes a turn
+        mov     r7, a           ; then eight bytes a turn
 00003$:
+        movx    a, @r1
+        out_byte
+        movx    a, @r1
+        out_byte
+        movx    a, @r1
+        out_byte
+        movx    a, @r1
+        out_byte
         movx    a, @r1
         out_byte
         movx    a, @r1
@@ -262,11 +269,11 @@ _stream_out:
 ;; R2/R3 together with the constant TCK-high level, and its bit 0 (TDO) is
 ;; taken into B one cycle later, while A still holds it after that write.
 ;; A cycle is 4 MOVX + 7 cycles = 15 cycles (12 for a byte's first); a
-;; byte costs 130 with its last TDO, the reply push, its share of a fetch
+;; byte costs 128 with its last TDO, the reply push, its share of a fetch
 ;; of four bytes through the autopointer (R1 borrowed from PINSC) and of
-;; the loop: 16.2 cycles a TCK cycle within a packet (370 kHz at 24 MHz).
-;; The replies are copied to IN2BUF at the end: 17.3 over a whole 64-byte
-;; packet (347 kHz). The caller has checked IN2 is not busy and arms
+;; the loop: 16.0 cycles a TCK cycle within a packet (375 kHz at 24 MHz).
+;; The replies are copied to IN2BUF at the end: 17.0 over a whole 64-byte
+;; packet (352 kHz). The caller has checked IN2 is not busy and arms
 ;; IN2BC.
 _stream_tdo:
         mov     reply_count, dpl
@@ -319,22 +326,25 @@ _stream_tdo:
 00015$:
         ajmp    00013$
 
-;; void pin_bytes(unsigned char count)
+;; unsigned char pin_bytes(unsigned char count)
 ;; Pipe 3: each byte sets TDI (bit 5) and TMS (bit 2); with bit 1 clear it
 ;; makes one TCK cycle, TDO sampled while TCK is low; with bit 1 set TCK
-;; stays high. Every byte is answered with TDO in bit 0 and the target
-;; supply in bit 3. TMS stays in _tms_bits for the streams. 40 cycles for
-;; a clocked byte (150 kHz at 24 MHz; 63 a byte for a packet of eight with
-;; its handshakes). Not worth unrolling: the host sends at most eight in a
-;; row, and a TMS preset alone.
+;; stays high. A byte with bit 7 set is answered with TDO in bit 0 and the
+;; target supply in bit 3; the others are not, so the host can send TMS
+;; walks without waiting for them. Returns the number of replies left in
+;; IN2BUF. TMS stays in _tms_bits for the streams. 40 cycles for a clocked
+;; byte without a reply, 48 with one (150 and 125 kHz at 24 MHz); a packet
+;; of eight replying bytes with its handshakes: 73 a byte. Not worth
+;; unrolling: the host sends short walks and the last cycles of a shift.
 _pin_bytes:
         mov     r7, dpl
-        mov     reply_count, dpl
+        mov     reply_count, #0
         mov     reply_base, sp
         mov     r1, #AUTODATA_LOW
         mov     dptr, #OUTC
 00021$:
         movx    a, @r1          ; pin byte
+        mov     r3, a           ; bit 7: a reply is wanted
         mov     r0, #OUTA_LOW
         movx    @r0, a          ; TDI
         anl     a, #0x06
@@ -355,10 +365,18 @@ _pin_bytes:
         movx    a, @r0
         xch     a, r2
 00023$:
+        mov     a, r3
+        jnb     acc.7, 00024$
         mov     a, r2
         anl     a, #REPLY_BITS
         push    acc
+        inc     reply_count
+00024$:
         djnz    r7, 00021$
+        mov     dpl, reply_count
+        mov     a, reply_count
+        jnz     reply_tail
+        ret
 
 ;; Copies the reply_count replies pushed above reply_base to IN2BUF through
 ;; the autopointer, drops them from the stack and returns to the routine's

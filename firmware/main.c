@@ -88,8 +88,10 @@ void main(void) {
       if (count != 0) {
         wait_reply_buffer();
         aim_autopointer(OUT6BUF_ADDRESS);
-        pin_bytes(count);
-        IN2BC = count;
+        count = pin_bytes(count);
+        if (count != 0) {
+          IN2BC = count;
+        }
       }
       OUT6BC = 0;
     }

@@ -13,20 +13,30 @@
  *   0     0x01 OUT bulk   not used
  *   1     0x02 OUT bulk   byte stream, no reply
  *   2     0x04 OUT bulk   byte stream, one TDO byte back per byte on pipe 5
- *   3     0x06 OUT bulk   pin bytes, one reply byte back per byte on pipe 5
+ *   3     0x06 OUT bulk   pin bytes, a reply byte back on pipe 5 for each
+ *                         byte that asks for one
  *   4     0x81 IN  intr   not used
  *   5     0x82 IN  bulk   every reply
  *   6     0x84 IN  bulk   not used
  *   7     0x86 IN  bulk   not used
  *
  * Byte stream: one byte is eight TCK cycles with TMS held at the level the
- * last pin byte set; TDI takes the byte's bits from bit 0 up to bit 7. A
- * reply byte holds the TDO of the k-th cycle in bit k.
+ * last pin byte set; TDI of the k-th cycle is the byte's bit (k + 5) mod 8,
+ * so cycle 0's bit arrives where PA5 sits in OUTA and the firmware rotates
+ * the byte right once a cycle. A reply byte holds the TDO of the k-th cycle
+ * in bit k.
  *
  * Pin byte: bit 1 (TCK) clear makes one TCK cycle with the TMS and TDI
  * levels of bits 2 and 5; bit 1 set only sets the levels, TCK stays high and
- * no cycle occurs. Every pin byte is answered by one reply byte: TDO of
- * that cycle in bit 0, the target supply in bit 3.
+ * no cycle occurs. A pin byte with bit 7 set is answered by one reply byte:
+ * TDO of that cycle in bit 0, the target supply in bit 3; the replies of one
+ * packet come back as one packet. Bytes without bit 7 get no answer, so the
+ * host sends them whenever it next writes and never waits for them.
+ *
+ * Order: the firmware serves one packet at a time, polling the OUT pipes in
+ * turn, and takes a waiting packet within microseconds; the host starts a
+ * transfer only when the one before has completed, which is later than
+ * that, so packets on different pipes are served in the order sent.
  *
  * TDO is sampled in each cycle after TCK has fallen and before it rises,
  * as the printer-port cable samples it.
@@ -49,15 +59,17 @@
 #define USB_JTAG_PIN_NO_CLOCK 0x02 /* PC1: set = levels only, no TCK cycle */
 #define USB_JTAG_PIN_TMS 0x04      /* PC2 */
 #define USB_JTAG_PIN_TDI 0x20      /* PA5 */
+#define USB_JTAG_PIN_REPLY 0x80    /* answer this byte */
 
 /* Reply byte bits, read by the host. */
 #define USB_JTAG_REPLY_TDO 0x01  /* PC0 */
 #define USB_JTAG_REPLY_TVCC 0x08 /* PC3 */
 
-/* The pin bytes the host sends: levels only, TMS low or high. The second is
- * also the target supply query. */
+/* The pin bytes the host sends: levels only, TMS low or high; the target
+ * supply query sets TMS high and asks for the reply. */
 #define USB_JTAG_SET_TMS_LOW (USB_JTAG_PIN_NO_CLOCK)
 #define USB_JTAG_SET_TMS_HIGH (USB_JTAG_PIN_NO_CLOCK | USB_JTAG_PIN_TMS)
+#define USB_JTAG_POWER_QUERY (USB_JTAG_SET_TMS_HIGH | USB_JTAG_PIN_REPLY)
 
 /* The firmware image: a flat copy of the 8051's on-chip memory from 0, of
  * which the first part is downloaded; the rest is fill. The descriptors sit

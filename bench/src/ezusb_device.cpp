@@ -63,11 +63,12 @@ void EzUsbDevice::skip_to(std::uint64_t ns) {
   epoch_cycles_ = chip_cycles();
 }
 
-void EzUsbDevice::sync_clock() {
+void EzUsbDevice::sync_clock() { sync_clock_to(device_ns()); }
+
+void EzUsbDevice::sync_clock_to(std::uint64_t ns) {
   if (!charge_clock_) return;
-  const std::uint64_t device = device_ns();
   const std::uint64_t now = clock_.now_ns();
-  if (device > now) clock_.advance_ns(device - now);
+  if (ns > now) clock_.advance_ns(ns - now);
 }
 
 void EzUsbDevice::on_activity() {
@@ -102,6 +103,7 @@ void EzUsbDevice::run_slice(Lock& lock) {
   if (bus_ == Bus::Attached && !in_control_ &&
       chip_cycles() - last_activity_cycles_ >= kQuietCycles) {
     idle_ = true;
+    counters_.idle_cycles += chip_cycles() - std::max(last_activity_cycles_, epoch_cycles_);
     epoch_ns_ = epoch_ns_ + cycles_to_ns(last_activity_cycles_ - epoch_cycles_);
     epoch_cycles_ = chip_cycles();
     changed_.notify_all();
@@ -437,7 +439,9 @@ bool EzUsbDevice::get_descriptor(std::uint64_t instance, std::uint16_t value, st
   const UsbSetup setup{0x80, usb::kGetDescriptor, value, index,
                        static_cast<std::uint16_t>(std::min<std::size_t>(out.size(), 0xFFFF))};
   std::vector<std::uint8_t> data;
-  if (!control(lock, setup, &data, kDriverTimeoutNs) || !usable(instance)) return false;
+  const bool ok = control(lock, setup, &data, kDriverTimeoutNs);
+  settle_locked(lock);
+  if (!ok || !usable(instance)) return false;
   std::copy(data.begin(), data.end(), out.begin());
   *received = static_cast<std::uint32_t>(data.size());
   return true;
@@ -450,11 +454,11 @@ bool EzUsbDevice::bulk_write(std::uint64_t instance, Handle handle, std::uint32_
   if (!usable(instance) || pipe >= pipes_.size() || (pipes_[pipe].address & 0x80) != 0) {
     return false;
   }
-  Pending pending{handle, instance, pipe, false, data, {}, data.size()};
+  Pending pending{handle, instance, pipe, false, data, {}, data.size(), 0, false, false, {}};
   const bool ok = data.empty() || transfer(lock, pending);
   *sent = static_cast<std::uint32_t>(pending.done_bytes);
   // Let the firmware finish with the last packet before the host goes on.
-  while (ok && bus_ == Bus::Attached && can_run() && !idle_) run_slice(lock);
+  if (ok) settle_locked(lock);
   return ok;
 }
 
@@ -469,8 +473,10 @@ bool EzUsbDevice::bulk_read(std::uint64_t instance, Handle handle, std::uint32_t
     log(UsbTransfer{UsbTransfer::Kind::BulkIn, pipe, pipes_[pipe].address, 0, false, {}});
     return false;
   }
-  Pending pending{handle, instance, pipe, true, {}, {}, buffer.size()};
-  if (buffer.empty() || !transfer(lock, pending)) return false;
+  Pending pending{handle, instance, pipe, true, {}, {}, buffer.size(), 0, false, false, {}};
+  const bool ok = !buffer.empty() && transfer(lock, pending);
+  settle_locked(lock);
+  if (!ok) return false;
   std::copy(pending.received.begin(), pending.received.end(), buffer.begin());
   *received = static_cast<std::uint32_t>(pending.received.size());
   return true;
@@ -478,7 +484,9 @@ bool EzUsbDevice::bulk_read(std::uint64_t instance, Handle handle, std::uint32_t
 
 bool EzUsbDevice::transfer(Lock& lock, Pending& pending) {
   pending_.push_back(&pending);
-  wake();
+  // A read wakes nothing: the host controller has been polling the IN pipe
+  // all along, and an idle firmware has nothing to answer.
+  if (!pending.in) wake();
   service();
   while (!pending.finished) {
     if (can_run() && !idle_) {
@@ -498,15 +506,87 @@ bool EzUsbDevice::transfer(Lock& lock, Pending& pending) {
 
 void EzUsbDevice::service() {
   frame_deferred_ = false;
+  poll_in_pipes();
   for (Pending* pending : pending_) {
     if (pending->finished) continue;
     if (!usable(pending->instance)) {
-      finish(*pending, false);
+      finish(*pending, false, device_ns());
       continue;
     }
-    while (!pending->finished && move_packet(*pending)) {
+    if (pending->in) {
+      deliver(*pending);
+    } else {
+      while (!pending->finished && move_packet(*pending)) {
+      }
     }
   }
+}
+
+void EzUsbDevice::poll_in_pipes() {
+  if (faults_.reads_stall) return;
+  for (std::uint32_t index = 0; index < pipes_.size(); ++index) {
+    const UsbPipe& pipe = pipes_[index];
+    if ((pipe.address & 0x80) == 0 || pipe.attributes != kBulk) continue;
+    const int endpoint = pipe.address & 0x0F;
+    if ((chip_.in_valid() >> endpoint & 1) == 0 || chip_.in_stalled(endpoint) ||
+        !chip_.in_armed(endpoint) || !take_frame_slot()) {
+      continue;
+    }
+    std::vector<std::uint8_t> bytes = chip_.host_take_in(endpoint);
+    const std::uint64_t arrives = on_wire(bytes.size());
+    in_queue_[index].push_back(InPacket{std::move(bytes), arrives});
+    ++counters_.packets_in;
+    wake();
+    count_packet();
+    if (pipes_.empty()) return;  // unplugged by the fault
+  }
+}
+
+void EzUsbDevice::deliver(Pending& pending) {
+  const UsbPipe& pipe = pipes_[pending.pipe];
+  const int endpoint = pipe.address & 0x0F;
+  if ((chip_.in_valid() >> endpoint & 1) == 0) {
+    violation_("EZ-USB endpoint " + std::to_string(pipe.address) +
+               " addressed by the host while its valid bit is clear");
+    finish(pending, false, device_ns());
+    return;
+  }
+  std::deque<InPacket>& queue = in_queue_[pending.pipe];
+  if (queue.empty() && chip_.in_stalled(endpoint)) {
+    finish(pending, false, device_ns());
+    return;
+  }
+  while (!pending.finished && !queue.empty()) {
+    const InPacket packet = std::move(queue.front());
+    queue.pop_front();
+    if (packet.bytes.size() > pending.length - pending.done_bytes) {
+      finish(pending, false, packet.ns);  // more than the buffer holds: the driver reports overrun
+      return;
+    }
+    pending.received.insert(pending.received.end(), packet.bytes.begin(), packet.bytes.end());
+    pending.done_bytes += packet.bytes.size();
+    if (packet.bytes.size() < pipe.max_packet || pending.done_bytes == pending.length) {
+      finish(pending, true, packet.ns);
+    }
+  }
+}
+
+void EzUsbDevice::count_packet() {
+  const std::uint64_t packets = counters_.packets_in + counters_.packets_out;
+  if (faults_.unplug_after_packets != 0 && packets >= faults_.unplug_after_packets &&
+      bus_ == Bus::Attached) {
+    detach();
+    bus_ = Bus::Gone;
+  }
+}
+
+// A packet of bytes goes on the wire once the bus is free; returns when it
+// has arrived.
+std::uint64_t EzUsbDevice::on_wire(std::size_t bytes) {
+  const std::uint64_t start = std::max(device_ns(), bus_free_ns_);
+  bus_free_ns_ =
+      start + kFrameNs * (bytes + kPacketOverheadBytes) / (kPacketsPerFrame * kPacketWireBytes);
+  return bus_free_ns_;
 }
 
 bool EzUsbDevice::take_frame_slot() {
@@ -526,57 +606,42 @@ bool EzUsbDevice::take_frame_slot() {
 bool EzUsbDevice::move_packet(Pending& pending) {
   const UsbPipe& pipe = pipes_[pending.pipe];
   const int endpoint = pipe.address & 0x0F;
-  const std::uint8_t valid = pending.in ? chip_.in_valid() : chip_.out_valid();
-  if ((valid >> endpoint & 1) == 0) {
+  if ((chip_.out_valid() >> endpoint & 1) == 0) {
     violation_("EZ-USB endpoint " + std::to_string(pipe.address) +
                " addressed by the host while its valid bit is clear");
-    finish(pending, false);
+    finish(pending, false, device_ns());
     return false;
   }
-  if (pending.in ? chip_.in_stalled(endpoint) : chip_.out_stalled(endpoint)) {
-    finish(pending, false);
+  if (chip_.out_stalled(endpoint)) {
+    finish(pending, false, device_ns());
     return false;
   }
-  const std::size_t remaining = pending.length - pending.done_bytes;
-  if (pending.in) {
-    if (faults_.reads_stall || !chip_.in_armed(endpoint) || !take_frame_slot()) return false;
-    std::vector<std::uint8_t> packet = chip_.host_take_in(endpoint);
-    ++counters_.packets_in;
-    wake();
-    if (packet.size() > remaining) {  // more than the buffer holds: the driver reports overrun
-      finish(pending, false);
-    } else {
-      pending.received.insert(pending.received.end(), packet.begin(), packet.end());
-      pending.done_bytes += packet.size();
-      if (packet.size() < pipe.max_packet || pending.done_bytes == pending.length) {
-        finish(pending, true);
-      }
-    }
-  } else {
-    if (!chip_.out_armed(endpoint) || !take_frame_slot()) return false;
-    const std::size_t size = std::min<std::size_t>(pipe.max_packet, remaining);
-    chip_.host_out(endpoint, pending.source.subspan(pending.done_bytes, size));
-    ++counters_.packets_out;
-    wake();
-    pending.done_bytes += size;
-    if (pending.done_bytes == pending.length) finish(pending, true);
+  if (!chip_.out_armed(endpoint)) return false;
+  const std::size_t size =
+      std::min<std::size_t>(pipe.max_packet, pending.length - pending.done_bytes);
+  if (!pending.arrives_ns) {
+    if (!take_frame_slot()) return false;
+    pending.arrives_ns = on_wire(size);
+    wake();  // the poll loop runs on while the packet is on its way
   }
-  const std::uint64_t packets = counters_.packets_in + counters_.packets_out;
-  if (faults_.unplug_after_packets != 0 && packets >= faults_.unplug_after_packets &&
-      bus_ == Bus::Attached) {
-    detach();
-    bus_ = Bus::Gone;
-  }
+  if (device_ns() < *pending.arrives_ns) return false;
+  pending.arrives_ns.reset();
+  chip_.host_out(endpoint, pending.source.subspan(pending.done_bytes, size));
+  ++counters_.packets_out;
+  wake();
+  pending.done_bytes += size;
+  if (pending.done_bytes == pending.length) finish(pending, true, device_ns());
+  count_packet();
   return true;
 }
 
-void EzUsbDevice::finish(Pending& pending, bool ok) {
+void EzUsbDevice::finish(Pending& pending, bool ok, std::uint64_t at_ns) {
   pending.finished = true;
   pending.ok = ok;
   finished_any_ = true;
   ++counters_.bulk_transfers;
   if (pending.in) ++counters_.bulk_reads;
-  sync_clock();
+  sync_clock_to(at_ns);
   if (logging_) {
     const std::span<const std::uint8_t> moved =
         pending.in ? std::span<const std::uint8_t>(pending.received)
@@ -591,9 +656,10 @@ void EzUsbDevice::finish(Pending& pending, bool ok) {
 
 void EzUsbDevice::detach() {
   for (Pending* pending : pending_) {
-    if (!pending->finished) finish(*pending, false);
+    if (!pending->finished) finish(*pending, false, device_ns());
   }
   pipes_.clear();
+  in_queue_.clear();
 }
 
 bool EzUsbDevice::cancel(Handle handle) {
@@ -601,7 +667,7 @@ bool EzUsbDevice::cancel(Handle handle) {
   bool cancelled = false;
   for (Pending* pending : pending_) {
     if (pending->handle == handle && !pending->finished) {
-      finish(*pending, false);
+      finish(*pending, false, device_ns());
       cancelled = true;
     }
   }
@@ -612,6 +678,10 @@ void EzUsbDevice::settle() {
   Lock lock = enter();
   catch_up(lock);
   wake();
+  settle_locked(lock);
+}
+
+void EzUsbDevice::settle_locked(Lock& lock) {
   while (bus_ == Bus::Attached && can_run() && !idle_) run_slice(lock);
 }
 

@@ -29,10 +29,10 @@ std::uint32_t with_cable_failure(const Session& it, std::uint32_t result) {
   return it.target.jtag.cable.failed ? result | VELNOR_ERR_PROBE : result;
 }
 
-// How an operation ended: what it returned, unless the supply went away
-// meanwhile (what it read is then no answer) or its cable failed.
+// How an operation ended, once the cable has sent all of its shifts: what
+// it returned, unless its cable failed.
 std::uint32_t concluded(Session& it, std::uint32_t result) {
-  if (result == VELNOR_OK) result = sense_power(it.target);
+  it.target.jtag.cable.flush();
   return with_cable_failure(it, result);
 }
 
@@ -165,7 +165,7 @@ VELNOR_API uint32_t VELNOR_CALL velnor_spi_xfer(uint8_t channel, const uint8_t* 
   it.target.jtag.cable.failed = false;
   result = with_cable_failure(it, check_channel_target(it.target, channel));
   if (result != VELNOR_OK) return result;
-  if (count == nullptr) return with_cable_failure(it, select_channel(it.target, channel));
+  if (count == nullptr) return concluded(it, select_channel(it.target, channel));
   it.worker.operation.channel = channel;
   it.worker.operation.transmit = transmit;
   it.worker.operation.receive = receive;

@@ -6,7 +6,10 @@
 // (most significant bit first, zeros when tdi is null); TMS is tms for every
 // cycle but the last and tms_last for the last; the TDO the chain presents in
 // cycle i lands in stream bit i of tdo, in the same bit order (each tdo byte
-// cleared before its first bit).
+// cleared before its first bit). A cable may hold shifts whose TDO nobody
+// reads and send them with the next transfer; flush sends them now, and the
+// layers above call it before each wait on the hardware and at the end of
+// each operation. It is null on a cable that sends every shift at once.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +27,8 @@ struct CableOps {
   // where no answer came.
   std::int32_t (*shift)(void* cable, const std::uint8_t* tdi, std::uint8_t* tdo,
                         std::uint32_t bit_count, int tms, int tms_last);
+  // 0, or nonzero when sending what was held failed.
+  std::int32_t (*flush)(void* cable);
 };
 
 // A cable of some kind with its state.
@@ -44,6 +49,9 @@ struct Cable {
   void shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t bit_count, int tms,
              int tms_last) {
     if (ops.shift(state, tdi, tdo, bit_count, tms, tms_last) != 0) failed = true;
+  }
+  void flush() {
+    if (ops.flush != nullptr && ops.flush(state) != 0) failed = true;
   }
 };
 

@@ -127,12 +127,15 @@ std::uint32_t fpga_shutdown(Target& target) {
   std::uint32_t result = reset_ending_any_frame(target);
   result |= shift_ir(jtag, CFG_IN, FPGA_IR_LENGTH);
   result |= write_cfg_in(target, SHUTDOWN_WORDS, sizeof SHUTDOWN_WORDS);
+  jtag.cable.flush();
   platform::sleep_ms(SHUTDOWN_SETTLE_MS);
   result |= shift_ir(jtag, JSTART, FPGA_IR_LENGTH);
   result |= scan_dr(jtag, nullptr, nullptr, STARTUP_CLOCKS);
+  jtag.cable.flush();
   platform::sleep_ms(SHUTDOWN_SETTLE_MS);
   result |= shift_ir(jtag, CFG_IN, FPGA_IR_LENGTH);
   result |= write_cfg_in(target, RESTORE_WORDS, sizeof RESTORE_WORDS);
+  jtag.cable.flush();
   platform::sleep_ms(SHUTDOWN_SETTLE_MS);
   target.loaded_channel = -1;
   return result;

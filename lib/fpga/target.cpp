@@ -11,10 +11,9 @@ std::uint32_t check_device(Target& target, std::int32_t* remembered,
                            bool (*accepts)(std::uint32_t idcode),
                            std::uint32_t (*read_back)(Target& target, std::uint32_t* idcode)) {
   Jtag& jtag = target.jtag;
-  const std::uint32_t powered = sense_power(target);
-  if (powered != VELNOR_OK) return powered;
   if (*remembered >= 0) {
-    // A board may have changed since: the device must still be there.
+    // A board may have changed since: the device must still be there. One
+    // that answers with its IDCODE is powered, too.
     const std::uint32_t idcode = select_device(jtag, *remembered);
     if (idcode != 0 && accepts(idcode)) {
       std::uint32_t read = 0;
@@ -24,6 +23,8 @@ std::uint32_t check_device(Target& target, std::int32_t* remembered,
     }
     *remembered = -1;
   }
+  const std::uint32_t powered = sense_power(target);
+  if (powered != VELNOR_OK) return powered;
   target.open_channel = 0;
   if (!scan_chain(jtag)) return jtag.cable.failed ? VELNOR_ERR_PROBE : VELNOR_ERR_NO_TARGET;
   target.fpga_index = -1;

@@ -40,12 +40,12 @@ inline void publish_count(std::int32_t* count, std::int32_t value) {
   std::atomic_ref<std::int32_t>(*count).store(value, std::memory_order_relaxed);
 }
 
-// Senses target power, then reselects the device at *remembered when it
-// still answers there with an IDCODE that `accepts` takes (read_back reads
-// the same 32 bits the scan found). Otherwise scans the chain afresh,
-// forgets both remembered indices, and takes the first device whose scanned
-// IDCODE `accepts`, provided read_back reads the same 32 bits from it; its
-// index goes to *remembered. A result word; 0 with the device selected.
+// Reselects the device at *remembered when it still answers there with an
+// IDCODE that `accepts` takes (read_back reads the same 32 bits the scan
+// found). Otherwise senses target power, scans the chain afresh, forgets
+// both remembered indices, and takes the first device whose scanned IDCODE
+// `accepts`, provided read_back reads the same 32 bits from it; its index
+// goes to *remembered. A result word; 0 with the device selected.
 std::uint32_t check_device(Target& target, std::int32_t* remembered,
                            bool (*accepts)(std::uint32_t idcode),
                            std::uint32_t (*read_back)(Target& target, std::uint32_t* idcode));

@@ -88,6 +88,7 @@ std::uint32_t prom_isc_enable(Target& target) {
 std::uint32_t prom_isc_disable(Target& target) {
   std::uint32_t result = shift_ir(target.jtag, ISC_DISABLE, PROM_IR_LENGTH);
   result |= tap_idle(target.jtag, 10);
+  target.jtag.cable.flush();
   platform::sleep_ms(ISC_DISABLE_WAIT_MS);
   result |= tap_reset(target.jtag, 10);
   return result;

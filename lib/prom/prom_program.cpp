@@ -52,6 +52,7 @@ std::uint32_t prom_program(Target& target, const PromPart& part, const std::uint
       const std::uint32_t started = shift_ir(jtag, ISC_PROGRAM, PROM_IR_LENGTH) | tap_idle(jtag, 1);
       if (started == VELNOR_OK) {
         result |= tap_idle(jtag, 10);
+        jtag.cable.flush();
         platform::sleep_ms(PROGRAM_WAIT_MS);
         result |= tap_idle(jtag, 10);
       }
@@ -80,6 +81,7 @@ std::uint32_t prom_erase(Target& target) {
   result |= shift_ir(jtag, ISC_ERASE, PROM_IR_LENGTH);
   result |= tap_idle(jtag, 1);
   result |= tap_idle(jtag, 10);
+  jtag.cable.flush();
   platform::sleep_ms(ERASE_WAIT_MS);
   result |= tap_idle(jtag, 10);
   result |= prom_isc_disable(target);

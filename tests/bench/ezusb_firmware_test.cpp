@@ -54,14 +54,14 @@ TEST(UsbFirmwareBoot, ABareUnitBootsTheImageAsTheLibraryDoes) {
   ASSERT_TRUE(host.string(h, 1, &text));
   EXPECT_EQ(text, utf16_descriptor("USB_SPI"));
 
-  // Pin bytes and the TDO stream through the driver, replies read on a
-  // second handle: Test-Logic-Reset to Shift-DR, then 32 cycles with TMS
-  // low give the first device's IDCODE, first bit in bit 0.
+  // Pin bytes asking for replies and the TDO stream through the driver,
+  // replies read on a second handle: Test-Logic-Reset to Shift-DR, then 32
+  // cycles with TMS low give the first device's IDCODE, first bit in bit 0.
   const Handle reader = host.open();
   ASSERT_NE(reader, 0u);
   host.board->trace().clear();
   const std::vector<std::uint8_t> replies =
-      exchange(host, h, reader, kPipePins, {0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x04, 0x00, 0x00});
+      exchange(host, h, reader, kPipePins, {0x84, 0x84, 0x84, 0x84, 0x84, 0x80, 0x84, 0x80, 0x80});
   for (const std::uint8_t reply : replies) EXPECT_EQ(reply & 0x08, 0x08);
   const std::vector<std::uint8_t> idcode = exchange(host, h, reader, kPipeStreamTdo, {0, 0, 0, 0});
   const std::uint32_t value = static_cast<std::uint32_t>(

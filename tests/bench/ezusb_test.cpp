@@ -240,6 +240,20 @@ TEST_F(EzUsbEcho, ReaderThreadReceivesWhatTheWriterSendsUpToTheShortPacket) {
   EXPECT_TRUE(host->board->violations().empty());
 }
 
+// One packet on the bus at a time, each taking its time on the wire: 64
+// bytes echoed go 64 + 13 bytes out and as many back, two 53 µs slots on
+// top of the echo program's own 209 µs.
+TEST_F(EzUsbEcho, PacketsTakeTheirTimeOnTheWire) {
+  const std::vector<std::uint8_t> data = pattern(64);
+  std::vector<std::uint8_t> echoed(64);
+  const std::uint64_t start = host->board->clock().now_ns();
+  std::thread reading([&] { EXPECT_TRUE(host->read(reader, kReplyIn, &echoed)); });
+  EXPECT_TRUE(host->write(writer, kEchoOut, data));
+  reading.join();
+  EXPECT_EQ(echoed, data);
+  EXPECT_GE(host->board->clock().now_ns() - start, 209'000u + 2 * 45'000u);
+}
+
 TEST_F(EzUsbEcho, WriterAheadOfTheReaderWaitsWithoutDeadlock) {
   // The firmware holds the second packet until the host drains IN2; the
   // write can finish only once the reader, started later, takes them.

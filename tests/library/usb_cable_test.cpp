@@ -120,35 +120,39 @@ TEST_F(UsbCableTest, EveryFailedOpenIsReportedAndLeavesNothingOpen) {
 
 TEST_F(UsbCableTest, ShiftsBecomePinBytesAndByteStreamsAsTheyMust) {
   open_usb("usb=0:running");
-  const std::uint8_t tdi[2] = {0x01, 0xC0};
-  // TAP reset: TMS high five times, then low, all as pin bytes.
+  std::vector<std::uint8_t> tdi(13, 0x00);
+  tdi[0] = 0x01;
+  tdi[12] = 0xC0;
+  // Short shifts whose TDO nobody reads wait for the next transfer: TAP
+  // reset (TMS high five times, then low) and three cycles, TMS on the last.
   shift(nullptr, nullptr, 6, 1, 0);
-  EXPECT_EQ(writes(), std::vector<std::string>{"3:040404040400"});
-  // TMS now low: 16 cycles at TMS 0 are two stream bytes, bit-reversed.
+  shift(tdi.data(), nullptr, 3, 0, 1);
+  EXPECT_EQ(writes(), std::vector<std::string>{});
+  jtag().cable.flush();
+  EXPECT_EQ(writes(), std::vector<std::string>{"3:040404040400000004"});
+  // A shift reading TDO goes out with the queue, replies asked for its own
+  // bytes only: one packet, one round trip. In Test-Logic-Reset TDO is
+  // undriven, pulled high.
   mark_transfers();
-  shift(tdi, nullptr, 16, 0, 0);
-  EXPECT_EQ(writes(), std::vector<std::string>{"1:8003"});
-  // A stream at TMS high presets the level once, then streams.
-  mark_transfers();
-  shift(tdi, nullptr, 8, 1, 1);
-  EXPECT_EQ(writes(), (std::vector<std::string>{"3:06", "1:80"}));
-  // TMS low, last high: preset low, one stream byte, the last byte as pin
-  // bytes with TMS only on its last cycle.
-  mark_transfers();
-  shift(tdi, nullptr, 16, 0, 1);
-  EXPECT_EQ(writes(), (std::vector<std::string>{"3:02", "1:80", "3:2020000000000004"}));
-  // 12 cycles with TDO in Test-Logic-Reset (TDO undriven, pulled high): one
-  // reply byte from the stream, four bits from pin-byte replies, the rest 0.
   shift(nullptr, nullptr, 5, 1, 1);
-  mark_transfers();
   std::uint8_t tdo[2] = {0x00, 0xFF};
-  shift(tdi, tdo, 12, 1, 1);
-  EXPECT_EQ(writes(), (std::vector<std::string>{"2:80", "3:24240404"}));
+  shift(tdi.data(), tdo, 12, 1, 1);
+  EXPECT_EQ(writes(), std::vector<std::string>{"3:040404040484848484848484A484848484"});
   EXPECT_EQ(tdo[0], 0xFF);
   EXPECT_EQ(tdo[1], 0xF0);
+  // A long shift: TMS preset low with the queue, a stream of whole bytes,
+  // bit-reversed and rotated (0x01: cycle 7's bit in bit 4), and the last cycles (TMS high on the
+  // very last) queued.
+  mark_transfers();
+  shift(tdi.data(), nullptr, 100, 0, 1);
+  EXPECT_EQ(writes(), (std::vector<std::string>{"3:02", "1:10" + std::string(22, '0')}));
+  jtag().cable.flush();
+  EXPECT_EQ(writes(),
+            (std::vector<std::string>{"3:02", "1:10" + std::string(22, '0'), "3:20200004"}));
   // Beyond the cable's announced limit every cycle is still clocked.
   const std::uint64_t cycles = board().chain().cycle_count();
   shift(nullptr, nullptr, 100000, 1, 1);
+  jtag().cable.flush();
   EXPECT_EQ(board().chain().cycle_count() - cycles, 100000u);
 }
 
@@ -252,6 +256,82 @@ TEST_F(UsbCableTest, BothCablesGiveTheSameResultsAndChainTraffic) {
   EXPECT_TRUE(usb.tms == parallel.tms);
   EXPECT_TRUE(usb.tdi == parallel.tdi);
   EXPECT_TRUE(usb.tdo == parallel.tdo);
+}
+
+// Round trips (bulk reads: the host waiting for a reply) and bulk writes of
+// each operation, counted on the bus.
+TEST_F(UsbCableTest, OperationsWaitForRepliesOnlyWhereTheyReadTdo) {
+  open_usb("chain=xcf02s/v0,xc2s15/v0;usb=0:running;design=memory");
+  bench::BitstreamOptions options;
+  options.part = bench::Part::Xc2s15;
+  const std::vector<std::uint8_t> bitstream = bench::make_bitstream(options);
+  std::int32_t count = static_cast<std::int32_t>(bitstream.size());
+  ASSERT_EQ(velnor_config(bitstream.data(), &count), VELNOR_OK);
+  const auto round_trips = [&](auto operation) {
+    const bench::UsbCounters before = device().counters();
+    EXPECT_EQ(operation(), VELNOR_OK);
+    return device().counters().bulk_reads - before.bulk_reads;
+  };
+  std::uint32_t idcode = 0, status = 0, usercode = 0;
+  EXPECT_LE(round_trips([&] { return velnor_get_status(&idcode, &status, &usercode); }), 4u);
+  std::uint8_t block[512] = {1, 2, 3};
+  EXPECT_LE(round_trips([&] { return jmem_access(VELNOR_JMEM_WRITE, 0x100, block, 16); }), 3u);
+  EXPECT_LE(round_trips([&] { return jmem_access(VELNOR_JMEM_READ, 0x100, block, 16); }), 3u);
+  EXPECT_EQ(block[1], 2);
+  ASSERT_EQ(velnor_cfgrom_erase(), VELNOR_OK);
+  // 512 bytes are 16 pages of the XCF02S.
+  EXPECT_LE(round_trips([&] { return velnor_cfgrom_program(block, 0, 512); }), 2u * 16);
+}
+
+// What one configuration through the USB cable cost on a fresh board.
+struct UsbJob {
+  std::uint32_t result;
+  std::uint64_t machine_cycles, virtual_ns, bulk_transfers, packets_in, frames;
+  std::string tms, tdi, tdo;
+  std::vector<std::vector<std::uint8_t>> transfers;
+};
+
+UsbJob configure_through_usb(BenchTest& test, const std::vector<std::uint8_t>& bitstream) {
+  auto& board = test.board_for("chain=xc2s15/v0;usb=0:running");
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(velnor_init(VELNOR_CABLE_USB), VELNOR_OK);
+  ::testing::internal::GetCapturedStdout();
+  bench::EzUsbDevice& device = *board.usb_device(0);
+  device.set_logging(true);
+  std::int32_t count = static_cast<std::int32_t>(bitstream.size());
+  UsbJob job{};
+  job.result = velnor_config(bitstream.data(), &count);
+  const bench::UsbCounters counters = device.counters();
+  job.machine_cycles = counters.machine_cycles;
+  job.bulk_transfers = counters.bulk_transfers;
+  job.packets_in = counters.packets_in;
+  job.frames = counters.frames_used;
+  job.virtual_ns = board.clock().now_ns();
+  job.tms = board.trace().tms_bits();
+  job.tdi = board.trace().tdi_bits();
+  job.tdo = board.trace().tdo_bits();
+  for (const UsbTransfer& transfer : device.transfers()) job.transfers.push_back(transfer.data);
+  velnor_free();
+  return job;
+}
+
+// The host's reader thread and the caller's thread reach the model in any
+// order; the 8051 must still run the same cycles at the same times.
+TEST_F(UsbCableTest, TheSameJobCostsTheSameCyclesAndTimeOnEveryRun) {
+  bench::BitstreamOptions options;
+  options.part = bench::Part::Xc2s15;
+  const std::vector<std::uint8_t> bitstream = bench::make_bitstream(options);
+  const UsbJob first = configure_through_usb(*this, bitstream);
+  const UsbJob second = configure_through_usb(*this, bitstream);
+  EXPECT_EQ(first.result, VELNOR_OK);
+  EXPECT_EQ(second.result, VELNOR_OK);
+  EXPECT_EQ(first.machine_cycles, second.machine_cycles);
+  EXPECT_EQ(first.virtual_ns, second.virtual_ns);
+  EXPECT_EQ(first.bulk_transfers, second.bulk_transfers);
+  EXPECT_EQ(first.packets_in, second.packets_in);
+  EXPECT_EQ(first.frames, second.frames);
+  EXPECT_TRUE(first.tms == second.tms && first.tdi == second.tdi && first.tdo == second.tdo);
+  EXPECT_TRUE(first.transfers == second.transfers);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // frames) and the general-purpose EZ-USB driver that names it
 // "\\.\ezusb-N" and serves the library's device requests.
 //
-// Time: the 8051 runs against the board's virtual clock, one machine cycle
+// Time: a bulk packet takes its time on the wire (about 53 µs for 64 bytes)
+// before the endpoint or the host has it, one packet on the bus at a time.
+// The 8051 runs against the board's virtual clock, one machine cycle
 // (4 clocks at 24 MHz) being 1/6 µs, but only while the host waits for the
 // device — during a transfer, a control request, or while the device is off
 // the bus renumerating. A firmware that has gone quiet (no pin change and
@@ -14,11 +16,20 @@
 // the chip and every pending transfer, and whichever waiting thread holds
 // it runs the 8051 and moves packets for all pending transfers, so a reader
 // and a writer on two handles make progress together.
+//
+// Determinism: the same host requests give the same machine cycles, times
+// and trace however the host's threads are scheduled. The host controller
+// polls every bulk IN pipe as a host with a read always posted does (the
+// library's reader thread), keeping the packets until a read collects
+// them, so when a reader thread gets to the device changes nothing the
+// 8051 sees; a read completes at the time of its last packet; and every
+// request returns with the firmware idle again.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -84,6 +95,8 @@ std::string usb_transfer_text(const UsbTransfer& transfer);
 
 struct UsbCounters {
   std::uint64_t machine_cycles = 0;  // 8051 machine cycles executed
+  // Of them, the poll loop of a firmware found idle: not charged to the clock.
+  std::uint64_t idle_cycles = 0;
   std::uint64_t control_transfers = 0;
   std::uint64_t bulk_transfers = 0;  // bulk requests completed
   std::uint64_t bulk_reads = 0;      // of them reads: the host's round trips
@@ -97,6 +110,10 @@ class EzUsbDevice {
   // A full-speed host schedules at most this many 64-byte bulk packets of
   // one device in a 1 ms frame.
   static constexpr unsigned kPacketsPerFrame = 19;
+  // Such a packet with its token, handshake and gaps: 64 + 13 bytes on the
+  // wire, 19 of them filling a frame (about 53 µs each).
+  static constexpr std::uint64_t kPacketWireBytes = 77;
+  static constexpr std::uint64_t kPacketOverheadBytes = kPacketWireBytes - 64;
   // From the firmware's reconnect to the driver's device showing up: attach
   // debounce (100 ms), bus reset, enumeration and driver start.
   static constexpr std::uint64_t kEnumerationDelayNs = 300'000'000;
@@ -168,14 +185,23 @@ class EzUsbDevice {
     std::size_t done_bytes = 0;
     bool finished = false;
     bool ok = false;
+    // OUT: the packet now on the wire reaches the endpoint at this time.
+    std::optional<std::uint64_t> arrives_ns;
+  };
+  // An IN packet the host controller took, and when it reached the host.
+  struct InPacket {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t ns;
   };
   using Lock = std::unique_lock<std::mutex>;
+  static constexpr std::uint8_t kBulk = 2;
 
   Lock enter();
   std::uint64_t chip_cycles() const;
   std::uint64_t device_ns() const;
   void skip_to(std::uint64_t ns);
   void sync_clock();
+  void sync_clock_to(std::uint64_t ns);
   void on_activity();
   void wake();
   bool can_run() const;
@@ -189,10 +215,15 @@ class EzUsbDevice {
   // Request 0xA0 writing CPUCS or RAM: false when it fails or is refused.
   bool firmware_load(const UsbSetup& setup, std::span<const std::uint8_t> data);
   bool transfer(Lock& lock, Pending& pending);
+  void settle_locked(Lock& lock);
   void service();
+  void poll_in_pipes();
+  void deliver(Pending& pending);
+  void count_packet();
   bool take_frame_slot();
   bool move_packet(Pending& pending);
-  void finish(Pending& pending, bool ok);
+  void finish(Pending& pending, bool ok, std::uint64_t at_ns);
+  std::uint64_t on_wire(std::size_t bytes);
   void detach();
   void log(UsbTransfer entry);
   bool usable(std::uint64_t instance) const;
@@ -216,6 +247,8 @@ class EzUsbDevice {
   std::vector<UsbPipe> pipes_;
   std::vector<std::uint8_t> descriptors_;
   std::list<Pending*> pending_;
+  // Per IN pipe, the packets taken but not yet read.
+  std::map<std::uint32_t, std::deque<InPacket>> in_queue_;
 
   // Device time: the clock reading at epoch_cycles_ of the 8051.
   std::uint64_t epoch_ns_ = 0;
@@ -229,6 +262,7 @@ class EzUsbDevice {
   std::uint64_t sof_frame_ = 0;
   std::uint64_t frame_ = 0;
   unsigned frame_packets_ = 0;
+  std::uint64_t bus_free_ns_ = 0;
   std::uint64_t bulk_reads_ = 0;
 
   UsbCounters counters_;

@@ -82,10 +82,8 @@ std::int32_t parallel_shift(void* state, const std::uint8_t* tdi, std::uint8_t* 
 }  // namespace
 
 const CableOps PARALLEL_CABLE_OPS = {
-    parallel_open,
-    parallel_target_power,
-    parallel_close,
-    parallel_shift,
+    parallel_open, parallel_target_power, parallel_close, parallel_shift,
+    nullptr,  // every port write goes out at once
 };
 
 }  // namespace velnor

@@ -11,17 +11,23 @@
 namespace velnor {
 
 constexpr std::uint32_t USB_IO_BUFFER_BYTES = 32768;
+// One full-speed bulk packet: pin bytes queued and the replies of one
+// exchange stay within it, so an exchange has one reply packet.
+constexpr std::uint32_t USB_PACKET_BYTES = 64;
 
 struct UsbCable {
   EzUsbDevice device;
   std::array<std::uint8_t, USB_IO_BUFFER_BYTES> io_buffer{};
+  // Pin bytes whose TDO nobody reads, sent with the next transfer.
+  std::array<std::uint8_t, USB_PACKET_BYTES> pins{};
+  std::uint32_t queued = 0;
   // The TMS level the cable drives now as far as the library knows; -1
   // until the first shift after open.
   int tms_level = -1;
   // Set from the start of open until it succeeds: no transfers meanwhile.
   bool offline = true;
-  // An exchange of the current shift failed.
-  bool shift_failed = false;
+  // An exchange of the current shift or flush failed.
+  bool failed = false;
 };
 
 extern const CableOps USB_CABLE_OPS;

@@ -1,12 +1,13 @@
 // A plain libusb-1.0 program for the usbdevfs harness tests: it opens the
-// cable running our firmware (0x0547/0x2131) and sends pin bytes 0x06
-// (TMS high, no TCK cycle) on endpoint 0x06, each answered by one reply
+// cable running our firmware (0x0547/0x2131) and sends pin bytes 0x86
+// (TMS high, no TCK cycle, reply asked for) on endpoint 0x06, each answered
+// by one reply
 // byte on 0x82. As our library does it, the read is posted before the
 // write: the firmware holds back the next packet until its replies to the
 // last one are taken.
 //
-//   usbdevfs_probe pins    100 pin bytes; prints "100 replies 0xNN" when all
-//                          100 replies are that byte (bit 3: supply present)
+//   usbdevfs_probe pins    64 pin bytes, one packet; prints "64 replies 0xNN"
+//                          when all 64 replies are that byte (bit 3: supply)
 //   usbdevfs_probe stall   one pin byte whose reply never comes
 //                          (usbfault=readstall): the read times out, is
 //                          cancelled, and the buffer must hold its fill
@@ -110,7 +111,7 @@ int main(int argc, char** argv) {
     return status;
   }
   const bool stall = argc > 1 && std::strcmp(argv[1], "stall") == 0;
-  const int count = stall ? 1 : 100;
+  const int count = stall ? 1 : 64;
   libusb_context* context = nullptr;
   if (libusb_init(&context) != 0) return 2;
   libusb_device_handle* cable = libusb_open_device_with_vid_pid(context, 0x0547, 0x2131);
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
   libusb_fill_bulk_transfer(read, cable, 0x82, reply.data(), count, read_done, &done,
                             stall ? 200 : 2000);
   std::array<unsigned char, 128> pins;
-  pins.fill(0x06);
+  pins.fill(0x86);
   int written = 0;
   if (libusb_submit_transfer(read) != 0 ||
       libusb_bulk_transfer(cable, 0x06, pins.data(), count, &written, 2000) != 0 ||
