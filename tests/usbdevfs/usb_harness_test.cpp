@@ -33,12 +33,6 @@ ProgramRun under_harness(const std::string& board, const std::string& command,
                    "' " + environment + " timeout 120 " VELNOR_USB_RUN " " + command);
 }
 
-std::string repeated(const std::string& text, int count) {
-  std::string all;
-  for (int i = 0; i < count; ++i) all += text;
-  return all;
-}
-
 // The hex numbers that follow each occurrence of the marker.
 std::vector<unsigned> idcodes(const std::string& text, const std::string& marker) {
   std::vector<unsigned> found;
