@@ -53,7 +53,13 @@ std::uint8_t reversed(std::uint8_t byte) {
 // Only a regular file of a plausible size is read, so a mistyped name such
 // as a device node or a disc image is refused without reading it.
 bool read_file(const std::string& path, std::string* contents, std::string* error) {
+#ifdef _WIN32
+  // Windows opens no file non-blocking or close-on-exec; binary mode keeps
+  // the bytes as they are.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_BINARY);
+#else
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+#endif
   if (fd < 0) {
     *error = "cannot open the file";
     return false;

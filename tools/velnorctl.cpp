@@ -297,7 +297,11 @@ std::FILE* keep_stdout_for_json() {
 // goes nowhere, and no progress bar is drawn.
 void silence_stdout() {
   std::fflush(stdout);
+#ifdef _WIN32
+  const int null_device = open("NUL", O_WRONLY);
+#else
   const int null_device = open("/dev/null", O_WRONLY);
+#endif
   dup2(null_device, STDOUT_FILENO);
   close(null_device);
   set_progress_shown(false);

@@ -44,3 +44,10 @@ const Backend& host_backend();
 extern "C" {
 typedef const velnor::platform::Backend* (*VelnorBenchEntryPoint)();
 }
+
+namespace velnor::platform {
+// The virtual board's entry point: in the process when a program linked the
+// module, otherwise in the module loaded from beside the library's own file.
+// Null, with the reason on stderr, when neither has it.
+VelnorBenchEntryPoint find_bench_entry_point();
+}  // namespace velnor::platform
