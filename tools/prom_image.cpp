@@ -76,7 +76,13 @@ bool read_file(const std::string& path, std::string* contents, std::string* erro
     contents->resize(static_cast<std::size_t>(info.st_size));
     std::size_t done = 0;
     while (ok && done < contents->size()) {
+#ifdef _WIN32
+      // Windows' read takes an unsigned count; PROM files are far smaller.
+      const int got = ::read(fd, contents->data() + done,
+                             static_cast<unsigned>(contents->size() - done));
+#else
       const ssize_t got = ::read(fd, contents->data() + done, contents->size() - done);
+#endif
       ok = got > 0;
       if (ok) done += static_cast<std::size_t>(got);
     }
