@@ -120,6 +120,9 @@ const Win32Api real_calls = {
 };
 
 }  // namespace
+
+const Win32Api& system_calls() { return real_calls; }
+
 }  // namespace windows
 
 const Backend& host_backend() { return windows::windows_backend(windows::real_calls); }
