@@ -222,7 +222,11 @@ void FormMain::paint_pending() {
   RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
+// Each log line also goes to the standard output, a record of the session
+// that outlives the window.
 void FormMain::print_line(std::string_view line) {
+  std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
+  std::fflush(stdout);
   log_lines_.push_back(wide(line));
   InvalidateRect(picture_log_, nullptr, TRUE);
 }

@@ -17,5 +17,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  return static_cast<int>(message.wParam);
+  // The program ends with the library still loaded, as on a click on the end
+  // button: the library goes away with the process. A FreeLibrary here would
+  // close an open USB cable inside the loader's lock, where its reader
+  // thread cannot end.
+  ExitProcess(static_cast<UINT>(message.wParam));
 }

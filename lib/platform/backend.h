@@ -50,4 +50,9 @@ namespace velnor::platform {
 // module, otherwise in the module loaded from beside the library's own file.
 // Null, with the reason on stderr, when neither has it.
 VelnorBenchEntryPoint find_bench_entry_point();
+#ifdef _WIN32
+// The process is ending and Windows has ended every thread but the caller:
+// from now on a wait for an event returns at once (threads_win32.cpp).
+void other_threads_ended();
+#endif
 }  // namespace velnor::platform

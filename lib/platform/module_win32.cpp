@@ -57,8 +57,13 @@ VelnorBenchEntryPoint find_bench_entry_point() {
 
 // The library's unload: Windows calls this when velnor.dll leaves the
 // process, by FreeLibrary or at process exit. In a program that has the
-// library built in, nothing calls it.
-extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID /*reserved*/) {
-  if (reason == DLL_PROCESS_DETACH) velnor::platform::run_unload_list();
+// library built in, nothing calls it. At process exit (reserved not null)
+// Windows has already ended every other thread, the USB cable's reader
+// among them: the exit list's waits for such a thread must not wait.
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH) {
+    if (reserved != nullptr) velnor::platform::other_threads_ended();
+    velnor::platform::run_unload_list();
+  }
   return TRUE;
 }

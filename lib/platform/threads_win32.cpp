@@ -2,14 +2,19 @@
 // the kernel's own event objects with WaitForSingleObject.
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 
 namespace velnor::platform {
 namespace {
 
 HANDLE native(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// Set at process exit, when no other thread is left to set an event.
+std::atomic<bool> alone_in_process{false};
 
 // What a new thread runs: one of the two kinds of start function.
 struct ThreadStart {
@@ -67,8 +72,12 @@ void reset_event(Handle event) { ResetEvent(native(event)); }
 
 bool wait_event(Handle event, std::uint32_t timeout_ms) {
   static_assert(WAIT_FOREVER == INFINITE);
+  // No thread is left that could set it: the wait is over, as if it had been.
+  if (alone_in_process.load()) return true;
   return WaitForSingleObject(native(event), timeout_ms) == WAIT_OBJECT_0;
 }
+
+void other_threads_ended() { alone_in_process.store(true); }
 
 void close_event(Handle event) { CloseHandle(native(event)); }
 
