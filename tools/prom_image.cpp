@@ -78,8 +78,8 @@ bool read_file(const std::string& path, std::string* contents, std::string* erro
     while (ok && done < contents->size()) {
 #ifdef _WIN32
       // Windows' read takes an unsigned count; PROM files are far smaller.
-      const int got = ::read(fd, contents->data() + done,
-                             static_cast<unsigned>(contents->size() - done));
+      const int got =
+          ::read(fd, contents->data() + done, static_cast<unsigned>(contents->size() - done));
 #else
       const ssize_t got = ::read(fd, contents->data() + done, contents->size() - done);
 #endif

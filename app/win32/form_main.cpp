@@ -18,9 +18,9 @@ enum Control : int { kCmdInit = 101, kCmdConfig, kCmdSpiXfer, kCmdSpiClose, kCmd
 std::wstring wide(std::string_view text) {
   if (text.empty()) return {};
   const int size = static_cast<int>(text.size());
-  std::wstring out(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size,
-                                                                nullptr, 0)),
-                   L'\0');
+  std::wstring out(
+      static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
+      L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()));
   return out;
 }
@@ -84,10 +84,9 @@ void FormMain::create_controls(HINSTANCE instance) {
   auto place = [&](const wchar_t* kind, std::string_view text, DWORD style, int id, int left,
                    int top, int width, int height, DWORD extended = 0) {
     HWND control = CreateWindowExW(
-        extended, kind, wide(text).c_str(), WS_CHILD | WS_VISIBLE | style,
-        left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-        height / kTwipsPerPixel, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-        instance, nullptr);
+        extended, kind, wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, left / kTwipsPerPixel,
+        top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel, window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     if (font_ != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
     return control;
   };

@@ -4,8 +4,7 @@
 #include "form_main.h"
 #include "runtime_velnor.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/,
-                   int show) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/, int show) {
   moxtest::RuntimeVelnorLibrary library("velnor");
   moxtest::FormMain form(instance, library);
   ShowWindow(form.window(), show);

@@ -11,8 +11,8 @@ HANDLE native(Handle file) { return reinterpret_cast<HANDLE>(file); }
 }  // namespace
 
 Handle open_file_for_reading(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   return file == INVALID_HANDLE_VALUE ? NO_HANDLE : reinterpret_cast<Handle>(file);
 }
 

@@ -45,7 +45,8 @@ VelnorBenchEntryPoint find_bench_entry_point() {
     }
     entry = dlsym(module, VELNOR_BENCH_ENTRY_POINT);
   }
-  if (entry == nullptr) std::fprintf(stderr, "velnor: the virtual board's module has no entry point\n");
+  if (entry == nullptr)
+    std::fprintf(stderr, "velnor: the virtual board's module has no entry point\n");
   return reinterpret_cast<VelnorBenchEntryPoint>(entry);
 }
 

@@ -14,10 +14,9 @@ typedef uint32_t(__stdcall* Config)(const void*, int32_t*);
 typedef uint32_t(__stdcall* SpiXfer)(uint8_t, const uint8_t*, uint8_t*, int32_t*);
 
 static const char* const export_names[] = {
-    "velnor_init",        "velnor_free",          "velnor_check_daisychain",
-    "velnor_get_status",  "velnor_shutdown",      "velnor_config",
-    "velnor_spi_xfer",    "jmem_access",          "velnor_cfgrom_read",
-    "velnor_cfgrom_program", "velnor_cfgrom_erase",
+    "velnor_init",        "velnor_free",           "velnor_check_daisychain", "velnor_get_status",
+    "velnor_shutdown",    "velnor_config",         "velnor_spi_xfer",         "jmem_access",
+    "velnor_cfgrom_read", "velnor_cfgrom_program", "velnor_cfgrom_erase",
 };
 
 /* GetProcAddress returns a generic function pointer; each is called as what

@@ -91,9 +91,9 @@ TEST(Win32Services, BitstreamFileRefusedToASecondOpener) {
   std::fclose(file);
   const Handle first = open_file_for_reading(path.c_str());
   ASSERT_NE(first, NO_HANDLE);
-  EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                        nullptr),
-            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+      INVALID_HANDLE_VALUE);
   char bytes[8] = {};
   EXPECT_EQ(read_file(first, bytes, sizeof bytes), 4u);
   EXPECT_EQ(std::string(bytes), "bits");

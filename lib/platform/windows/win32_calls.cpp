@@ -52,11 +52,10 @@ Handle open_service(Handle manager, const char* name, std::uint32_t access) {
 }
 
 Handle create_service(Handle manager, const ServiceDefinition& definition) {
-  return handle_of(CreateServiceA(native_service(manager), definition.name,
-                                  definition.display_name, definition.desired_access,
-                                  definition.service_type, definition.start_type,
-                                  definition.error_control, definition.binary_path, nullptr,
-                                  nullptr, nullptr, nullptr, nullptr));
+  return handle_of(CreateServiceA(
+      native_service(manager), definition.name, definition.display_name, definition.desired_access,
+      definition.service_type, definition.start_type, definition.error_control,
+      definition.binary_path, nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
 bool start_service(Handle service) {
@@ -113,10 +112,13 @@ void port_out(std::uint16_t port, std::uint8_t value) {
 void sleep(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
 const Win32Api real_calls = {
-    "Windows",     query_platform_id, environment,      copy_file,          full_path_name,
-    open_sc_manager, open_service,    create_service,   start_service,      control_service,
-    delete_service,  close_service_handle, create_file, close_handle,       device_io_control,
-    cancel_io,       port_in,         port_out,         sleep,
+    "Windows",       query_platform_id, environment,
+    copy_file,       full_path_name,    open_sc_manager,
+    open_service,    create_service,    start_service,
+    control_service, delete_service,    close_service_handle,
+    create_file,     close_handle,      device_io_control,
+    cancel_io,       port_in,           port_out,
+    sleep,
 };
 
 }  // namespace
