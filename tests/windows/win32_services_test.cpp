@@ -53,13 +53,6 @@ TEST(Win32Services, GiveioServiceCreatedButNotStartedWithoutItsDriver) {
   EXPECT_NE(port_io.scm_handle, NO_HANDLE);
   EXPECT_EQ(enable_port_io(system_calls()), 0);
 
-  // The unload after a start of a service the library did not create keeps
-  // the service.
-  port_io.port_io_method = 3;
-  release_port_io(system_calls());
-  EXPECT_TRUE(giveio_installed());
-  EXPECT_EQ(port_io.scm_handle, NO_HANDLE);
-
   // The unload after a service the library had created and started stops
   // and deletes it, and closes the manager.
   port_io.port_io_method = 4;
