@@ -88,7 +88,9 @@
 
 #if defined(_WIN32)
 #if defined(VELNOR_BUILDING_LIBRARY)
-#define VELNOR_API __declspec(dllexport)
+/* velnor.def names the exports, undecorated; a dllexport here would add the
+ * decorated stdcall names ("velnor_init@4") beside them on 32-bit. */
+#define VELNOR_API
 #else
 #define VELNOR_API __declspec(dllimport)
 #endif

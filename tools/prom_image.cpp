@@ -53,7 +53,13 @@ std::uint8_t reversed(std::uint8_t byte) {
 // Only a regular file of a plausible size is read, so a mistyped name such
 // as a device node or a disc image is refused without reading it.
 bool read_file(const std::string& path, std::string* contents, std::string* error) {
+#ifdef _WIN32
+  // Windows opens no file non-blocking or close-on-exec; binary mode keeps
+  // the bytes as they are.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_BINARY);
+#else
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+#endif
   if (fd < 0) {
     *error = "cannot open the file";
     return false;
@@ -70,7 +76,13 @@ bool read_file(const std::string& path, std::string* contents, std::string* erro
     contents->resize(static_cast<std::size_t>(info.st_size));
     std::size_t done = 0;
     while (ok && done < contents->size()) {
+#ifdef _WIN32
+      // Windows' read takes an unsigned count; PROM files are far smaller.
+      const int got =
+          ::read(fd, contents->data() + done, static_cast<unsigned>(contents->size() - done));
+#else
       const ssize_t got = ::read(fd, contents->data() + done, contents->size() - done);
+#endif
       ok = got > 0;
       if (ok) done += static_cast<std::size_t>(got);
     }

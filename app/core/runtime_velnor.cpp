@@ -1,6 +1,10 @@
 #include "runtime_velnor.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <utility>
 
@@ -8,6 +12,33 @@
 
 namespace moxtest {
 namespace {
+
+// The system's run-time loading: LoadLibraryA of "velnor.dll" and
+// GetProcAddress on Windows (the exports carry their plain names there on
+// both targets), dlopen of "libvelnor.so" and dlsym elsewhere.
+#ifdef _WIN32
+void* load_library(const std::string& name, std::string* error) {
+  const std::string file = name + ".dll";
+  HMODULE module = LoadLibraryA(file.c_str());
+  if (module == nullptr)
+    *error = "the library " + name + " cannot be loaded: " + file + " (error " +
+             std::to_string(GetLastError()) + ")";
+  return reinterpret_cast<void*>(module);
+}
+void* find_function(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void unload_library(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+#else
+void* load_library(const std::string& name, std::string* error) {
+  const std::string file = "lib" + name + ".so";
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) *error = "the library " + name + " cannot be loaded: " + dlerror();
+  return handle;
+}
+void* find_function(void* library, const char* name) { return dlsym(library, name); }
+void unload_library(void* library) { dlclose(library); }
+#endif
 
 constexpr std::array<const char*, 8> kExportNames = {
     "velnor_init",     "velnor_free",   "velnor_check_daisychain", "velnor_get_status",
@@ -19,21 +50,16 @@ constexpr std::array<const char*, 8> kExportNames = {
 RuntimeVelnorLibrary::RuntimeVelnorLibrary(std::string name) : name_(std::move(name)) {}
 
 RuntimeVelnorLibrary::~RuntimeVelnorLibrary() {
-  if (handle_ != nullptr) dlclose(handle_);
+  if (handle_ != nullptr) unload_library(handle_);
 }
 
 void* RuntimeVelnorLibrary::resolve(Export which, std::string* error) {
   if (exports_[which] != nullptr) return exports_[which];
   if (handle_ == nullptr) {
-    const std::string file = "lib" + name_ + ".so";
-    handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) {
-      *error = "the library " + name_ + " cannot be loaded: " + dlerror();
-      return nullptr;
-    }
+    handle_ = load_library(name_, error);
+    if (handle_ == nullptr) return nullptr;
   }
-  dlerror();
-  exports_[which] = dlsym(handle_, kExportNames[which]);
+  exports_[which] = find_function(handle_, kExportNames[which]);
   if (exports_[which] == nullptr)
     *error = "the library " + name_ + " has no function " + kExportNames[which];
   return exports_[which];

@@ -52,7 +52,7 @@ enum class Operation { None, Program, Erase, Disable, Config };
 enum class Outcome { None, Succeeded };
 
 bool stored_bit(const std::vector<std::uint8_t>& bytes, std::uint64_t k) {
-  return ((bytes[k / 8] >> (7 - k % 8)) & 1) != 0;
+  return ((bytes[static_cast<std::size_t>(k / 8)] >> (7 - k % 8)) & 1) != 0;
 }
 
 // The first `bits` bits of a byte run, as a mask for the byte holding the
@@ -317,13 +317,13 @@ class Xcf::Logic {
                                                  static_cast<std::size_t>(geometry.page_bytes());
       for (std::size_t i = 0; i < bits / 8; ++i) target[i] &= state.program_data[i];
       if (bits % 8 != 0) {
-        target[bits / 8] &=
-            static_cast<std::uint8_t>(state.program_data[bits / 8] | ~leading_mask(bits));
+        target[static_cast<std::size_t>(bits / 8)] &= static_cast<std::uint8_t>(
+            state.program_data[static_cast<std::size_t>(bits / 8)] | ~leading_mask(bits));
       }
     } else if (state.running == Operation::Erase && state.erase_selected) {
       const std::uint64_t bits = static_cast<std::uint64_t>(geometry.size_bits) * done / needed;
       std::fill_n(memory.begin(), bits / 8, std::uint8_t{0xFF});
-      if (bits % 8 != 0) memory[bits / 8] |= leading_mask(bits);
+      if (bits % 8 != 0) memory[static_cast<std::size_t>(bits / 8)] |= leading_mask(bits);
     }
     state.outcome = Outcome::Succeeded;
     state.running = Operation::None;

@@ -44,3 +44,15 @@ const Backend& host_backend();
 extern "C" {
 typedef const velnor::platform::Backend* (*VelnorBenchEntryPoint)();
 }
+
+namespace velnor::platform {
+// The virtual board's entry point: in the process when a program linked the
+// module, otherwise in the module loaded from beside the library's own file.
+// Null, with the reason on stderr, when neither has it.
+VelnorBenchEntryPoint find_bench_entry_point();
+#ifdef _WIN32
+// The process is ending and Windows has ended every thread but the caller:
+// from now on a wait for an event returns at once (threads_win32.cpp).
+void other_threads_ended();
+#endif
+}  // namespace velnor::platform

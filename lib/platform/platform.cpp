@@ -1,25 +1,17 @@
-// Backend choice, and the services every backend shares: threads, events
-// and the exit list.
+// Backend choice and the exit list, the same on every system. How the bench
+// module is found, how the library learns of its unload, threads and events
+// are each system's own (module_*.cpp, threads_*.cpp).
 #include "platform/platform.h"
 
-#include <dlfcn.h>
-
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
-#include <mutex>
-#include <string>
-#include <thread>
 
 #include "platform/backend.h"
 
 namespace velnor::platform {
 namespace {
-
-constexpr const char* BENCH_MODULE_NAME = "libvelnor_bench.so";
 
 // A board with nothing attached: what serves when the virtual board was
 // asked for but its module cannot be loaded. A stray VELNOR_BENCH must never
@@ -40,47 +32,16 @@ const Backend& nothing_attached() {
       },
       [](Handle, std::uint32_t, std::uint8_t*, std::uint32_t, std::uint32_t*) { return false; },
       [](Handle) { return false; },
-      [](std::uint32_t milliseconds) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-      },
+      [](std::uint32_t milliseconds) { host_backend().sleep_ms(milliseconds); },
       [] {},
   };
   return backend;
 }
 
-// The module beside the library's own file (or beside the program, for a
-// program that has the library's code built in).
-std::string bench_module_path() {
-  Dl_info info{};
-  std::string path = BENCH_MODULE_NAME;
-  if (dladdr(reinterpret_cast<void*>(&bench_module_path), &info) != 0 &&
-      info.dli_fname != nullptr) {
-    const std::string own = info.dli_fname;
-    const std::size_t slash = own.rfind('/');
-    if (slash != std::string::npos) path = own.substr(0, slash + 1) + BENCH_MODULE_NAME;
-  }
-  return path;
-}
-
 const Backend& load_bench() {
-  void* entry = dlsym(RTLD_DEFAULT, VELNOR_BENCH_ENTRY_POINT);
-  if (entry == nullptr) {
-    const std::string path = bench_module_path();
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-      std::fprintf(stderr,
-                   "velnor: VELNOR_BENCH is set but the virtual board cannot be loaded: %s\n",
-                   dlerror());
-      return nothing_attached();
-    }
-    entry = dlsym(module, VELNOR_BENCH_ENTRY_POINT);
-  }
-  const Backend* bench =
-      entry != nullptr ? reinterpret_cast<VelnorBenchEntryPoint>(entry)() : nullptr;
-  if (bench == nullptr) {
-    std::fprintf(stderr, "velnor: the virtual board's module has no entry point\n");
-    return nothing_attached();
-  }
+  const VelnorBenchEntryPoint entry = find_bench_entry_point();
+  const Backend* bench = entry != nullptr ? entry() : nullptr;
+  if (bench == nullptr) return nothing_attached();
   std::fprintf(stderr, "virtual board: %s\n", bench->description);
   return *bench;
 }
@@ -146,89 +107,5 @@ void run_unload_list() {
   // A backend never chosen has changed nothing.
   if (const Backend* chosen = chosen_backend.load(std::memory_order_acquire)) chosen->release();
 }
-
-namespace {
-// The library's own unload: the runtime calls it when the shared library
-// leaves the process.
-__attribute__((destructor)) void unload_library() { run_unload_list(); }
-}  // namespace
-
-// --- Threads -----------------------------------------------------------------
-
-bool start_detached_thread(void (*function)()) {
-  try {
-    std::thread(function).detach();
-    return true;
-  } catch (const std::system_error&) {
-    return false;
-  }
-}
-
-Handle start_thread(void (*function)(void* argument), void* argument) {
-  try {
-    return reinterpret_cast<Handle>(new std::thread(function, argument));
-  } catch (const std::system_error&) {
-    return NO_HANDLE;
-  }
-}
-
-void join_thread(Handle thread) {
-  auto* running = reinterpret_cast<std::thread*>(thread);
-  if (running == nullptr) return;
-  running->join();
-  delete running;
-}
-
-bool set_current_thread_priority(int /*priority*/) {
-  // Raising a thread above normal needs real-time scheduling rights here; the
-  // reader thread works at normal priority, only with more latency.
-  return false;
-}
-
-// --- Events ------------------------------------------------------------------
-
-namespace {
-struct Event {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool manual_reset;
-  bool set;
-};
-Event* event_of(Handle handle) { return reinterpret_cast<Event*>(handle); }
-}  // namespace
-
-Handle create_event(bool manual_reset, bool initially_set) {
-  return reinterpret_cast<Handle>(new Event{{}, {}, manual_reset, initially_set});
-}
-
-void set_event(Handle handle) {
-  Event* event = event_of(handle);
-  {
-    std::lock_guard<std::mutex> lock(event->mutex);
-    event->set = true;
-  }
-  event->changed.notify_all();
-}
-
-void reset_event(Handle handle) {
-  Event* event = event_of(handle);
-  std::lock_guard<std::mutex> lock(event->mutex);
-  event->set = false;
-}
-
-bool wait_event(Handle handle, std::uint32_t timeout_ms) {
-  Event* event = event_of(handle);
-  std::unique_lock<std::mutex> lock(event->mutex);
-  auto is_set = [event] { return event->set; };
-  if (timeout_ms == WAIT_FOREVER) {
-    event->changed.wait(lock, is_set);
-  } else if (!event->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), is_set)) {
-    return false;
-  }
-  if (!event->manual_reset) event->set = false;
-  return true;
-}
-
-void close_event(Handle handle) { delete event_of(handle); }
 
 }  // namespace velnor::platform

@@ -7,6 +7,7 @@
 
 #include "bench/jtag_driver.h"
 #include "bench/spartan2.h"
+#include "test_environment.h"
 
 namespace velnor::bench {
 namespace {
@@ -292,9 +293,9 @@ class ActiveBoard : public ::testing::Test {
   }
   void TearDown() override {
     if (had_value_) {
-      setenv("VELNOR_BENCH", saved_.c_str(), 1);
+      velnor::testing::set_environment("VELNOR_BENCH", saved_.c_str());
     } else {
-      unsetenv("VELNOR_BENCH");
+      velnor::testing::unset_environment("VELNOR_BENCH");
     }
     install_board(nullptr);
   }
@@ -303,13 +304,13 @@ class ActiveBoard : public ::testing::Test {
 };
 
 TEST_F(ActiveBoard, BuiltFromTheEnvironmentOrInstalled) {
-  setenv("VELNOR_BENCH", "chain=xcf01s;lpt=0x278", 1);
+  velnor::testing::set_environment("VELNOR_BENCH", "chain=xcf01s;lpt=0x278");
   install_board(nullptr);
   Board& board = active_board();
   EXPECT_EQ(&board, &active_board());
   EXPECT_EQ(board.chain().size(), 1u);
   EXPECT_NE(board.printer_port(0x278), nullptr);
-  unsetenv("VELNOR_BENCH");
+  velnor::testing::unset_environment("VELNOR_BENCH");
   install_board(nullptr);
   EXPECT_EQ(active_board().chain().size(), 2u);
   install_board(make_board("chain=xc2s30"));
@@ -317,7 +318,7 @@ TEST_F(ActiveBoard, BuiltFromTheEnvironmentOrInstalled) {
 }
 
 TEST_F(ActiveBoard, BadDescriptionLeavesNothingAttached) {
-  setenv("VELNOR_BENCH", "power=maybe", 1);
+  velnor::testing::set_environment("VELNOR_BENCH", "power=maybe");
   install_board(nullptr);
   ::testing::internal::CaptureStderr();
   Board& board = active_board();

@@ -4,13 +4,15 @@
 
 #include "api/session.h"
 #include "api/worker_slot.h"
+#include "test_environment.h"
 #include "velnor.h"
 
 namespace velnor::testing {
 namespace {
 // The platform layer picks its backend at first use: make it the bench even
 // when the binary is run by hand.
-const bool kBenchSelected = setenv("VELNOR_BENCH", "default", 0) == 0;
+const bool kBenchSelected =
+    std::getenv("VELNOR_BENCH") != nullptr || set_environment("VELNOR_BENCH", "default");
 }  // namespace
 
 bench::Board& install_board(const std::string& description, bool traced) {

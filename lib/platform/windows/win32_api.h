@@ -69,4 +69,9 @@ struct Win32Api {
 // The backend over these calls. One process has one.
 const Backend& windows_backend(const Win32Api& api);
 
+#ifdef _WIN32
+// The real system's calls (win32_calls.cpp).
+const Win32Api& system_calls();
+#endif
+
 }  // namespace velnor::platform::windows
