@@ -18,17 +18,17 @@
  * it, and one worker slot. velnor_init opens a cable (closing any open one
  * first) and forgets the devices found before, since the cable may now lead
  * to another board; velnor_free closes it. Every FPGA or PROM operation
- * first senses the target supply (VELNOR_ERR_POWER_DOWN without it) and
- * checks that the device found before still answers at its chain position
- * with its IDCODE; when it does not, the chain is scanned afresh
- * (VELNOR_ERR_NO_TARGET when the device is gone). Whenever an operation
- * scans the chain, both remembered positions are forgotten, so alternating
- * between FPGA and PROM operations rescans at each switch. An operation
- * senses the supply again at its end (and between the pieces of a long one):
- * a supply lost meanwhile gives VELNOR_ERR_POWER_DOWN, and whatever was read
- * is then no answer. Any failed exchange with the cable (a lost USB reply, a
- * cable pulled out) adds VELNOR_ERR_PROBE to the operation's result; data an
- * exchange failed to bring back read as zeros.
+ * first checks that the device found before still answers at its chain
+ * position with its IDCODE (a device that answers is powered); when it does
+ * not, the operation senses the target supply (VELNOR_ERR_POWER_DOWN
+ * without it) and scans the chain afresh (VELNOR_ERR_NO_TARGET when the
+ * device is gone). Whenever an operation scans the chain, both remembered
+ * positions are forgotten, so alternating between FPGA and PROM operations
+ * rescans at each switch. A long operation (configuration, PROM read or
+ * program) senses the supply between its pieces and stops with
+ * VELNOR_ERR_POWER_DOWN when it went away. Any failed exchange with the
+ * cable (a lost USB reply, a cable pulled out) adds VELNOR_ERR_PROBE to the
+ * operation's result; data an exchange failed to bring back read as zeros.
  *
  * The gate. Every function that talks to the target (velnor_get_status,
  * velnor_shutdown, velnor_config, velnor_spi_xfer, jmem_access, the
