@@ -37,8 +37,7 @@ void write_file(const std::string& path, const std::string& text) {
 
 // One harness run of the shell commands on the board; the counters it wrote
 // at exit.
-Counts run(const std::string& dir, const std::string& commands,
-           const char* board = "usb=0:ulink") {
+Counts run(const std::string& dir, const std::string& commands, const char* board = "usb=0:ulink") {
   const std::string counts = dir + "/counts";
   const std::string command = "env -u VELNOR_BENCH VELNOR_USB_BENCH='" + std::string(board) +
                               "' VELNOR_USB_COUNTS='" + counts + "' " VELNOR_USB_RUN " sh -c '" +
