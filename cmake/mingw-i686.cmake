@@ -1,16 +1,6 @@
-# Cross build for i686 Windows with Debian's MinGW-w64 (the -posix compilers,
-# whose C++ runtime has std::thread). Tests run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for i686 Windows with Debian's MinGW-w64. Tests run under Wine.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(VELNOR_MINGW_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${VELNOR_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VELNOR_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${VELNOR_MINGW_TRIPLET}-windres)
-set(CMAKE_DLLTOOL ${VELNOR_MINGW_TRIPLET}-dlltool)
-set(CMAKE_FIND_ROOT_PATH /usr/${VELNOR_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Debian's 32-bit Wine loader.
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

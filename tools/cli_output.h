@@ -25,7 +25,10 @@ int report_bad_bitstream(const std::string& path);
 // A command's report (what it found or did): on stdout, or on the stream
 // set here; null prints none.
 void set_report_stream(std::FILE* stream);
-#if defined(__GNUC__)
+#if defined(__MINGW_PRINTF_FORMAT)
+// MinGW's own C99 printf, which knows %zu, rather than msvcrt's.
+__attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
+#elif defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
 void report(const char* format, ...);

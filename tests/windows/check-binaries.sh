@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Checks the Windows build's binaries with objdump:
+# - velnor.def lists every function velnor.h declares;
 # - velnor.dll exports exactly the names of velnor.def, none decorated;
 # - every program and DLL imports only Windows' own DLLs and ours.
-#   check-binaries.sh OBJDUMP BIN_DIR DEF_FILE
+#   check-binaries.sh OBJDUMP BIN_DIR DEF_FILE HEADER
 set -euo pipefail
-objdump=$1 bin=$2 def=$3
+objdump=$1 bin=$2 def=$3 header=$4
 status=0
 
 expected=$(sed -n 's/^  \([a-z_]*\)$/\1/p' "$def" | sort)
+declared=$(sed -n 's/^VELNOR_API .*VELNOR_CALL \([a-z_]*\)(.*/\1/p' "$header" | sort)
+if [ "$declared" != "$expected" ]; then
+  echo "velnor.def differs from the functions velnor.h declares:"
+  diff <(echo "$declared") <(echo "$expected") || true
+  status=1
+fi
 exported=$("$objdump" -p "$bin/velnor.dll" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p' | sort)
 if [ "$exported" != "$expected" ]; then
