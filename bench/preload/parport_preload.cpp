@@ -19,6 +19,10 @@
 //                          (see trace_text.h); setting it turns the trace on.
 //   VELNOR_PARPORT_COUNTS  a file that receives, at exit, the ppdev calls by
 //                          request, their total and the TCK cycles.
+//   VELNOR_PARPORT_PINS    a file that receives, at exit, each FPGA's DONE
+//                          and INIT pins ("fpgaN.done 1", N its place from
+//                          TDO), which tell whether a program's configuration
+//                          took.
 // The board's PROM image is saved at exit when its description asks for it
 // (promsave), and the bench's violations (a PROM instruction refused while
 // it is busy, for one) go to stderr then, one line each.
@@ -40,6 +44,7 @@
 #include <string_view>
 
 #include "bench/board.h"
+#include "bench/spartan2.h"
 #include "ppdev_model.h"
 #include "trace_text.h"
 
@@ -165,6 +170,18 @@ std::string counts_text() {
   return text + line;
 }
 
+std::string pins_text() {
+  std::string text;
+  for (std::size_t index = 0; index < board->chain().size(); ++index) {
+    const auto* fpga = dynamic_cast<const velnor::bench::Spartan2*>(&board->chain().device(index));
+    if (fpga == nullptr) continue;
+    const std::string name = "fpga" + std::to_string(index);
+    text += name + ".done " + (fpga->done() ? "1\n" : "0\n");
+    text += name + ".init " + (fpga->init() ? "1\n" : "0\n");
+  }
+  return text;
+}
+
 // At exit: the PROM image when the description names a file for it, the
 // violations, and the files asked for here.
 __attribute__((destructor)) void report() {
@@ -180,6 +197,7 @@ __attribute__((destructor)) void report() {
   } kReports[] = {
       {"VELNOR_PARPORT_TRACE", [] { return velnor::bench::trace_text(board->trace()); }},
       {"VELNOR_PARPORT_COUNTS", counts_text},
+      {"VELNOR_PARPORT_PINS", pins_text},
   };
   for (const auto& report : kReports) {
     const char* path = environment_text(report.variable);
