@@ -63,7 +63,8 @@ constexpr std::uint8_t kMovxStretch[8] = {0, 1, 2, 3, 7, 8, 9, 10};
 constexpr std::uint8_t kCkconReset = 0x01;
 
 // DPS: only SEL (bit 0) exists; the other bits read 0 (EZ-USB Technical
-// Reference Manual, the SFR table of its register appendix).
+// Reference Manual, SFR table, pp. A-9..A-10; the DS80C320 data sheet says
+// the same of its DPS).
 constexpr std::uint8_t kDpsSel = 0x01;
 
 // The interrupt's hardware LCALL takes two machine cycles.
