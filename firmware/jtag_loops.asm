@@ -12,10 +12,13 @@
 ;; each; all of them go through A, so A must hold four different values a
 ;; cycle (data, TCK low, PINSC, TCK high) and the data must be rotated,
 ;; which costs at least four one-cycle instructions. Taking a TDO bit out
-;; of A into a reply byte costs 3 more (RRC, MOV bit,C): 15 a cycle. The
-;; rest is per byte: fetch, loop, reply. The host sends each stream byte
-;; with cycle 0's bit already in bit 5, TDI's place in OUTA, so no byte
-;; needs aligning here.
+;; of A costs one more (RRC) and putting it into the reply either nothing,
+;; where the data's own rotation can take it in (13 a cycle), or a MOV
+;; bit,C (15). The rest is per byte: fetch, loop, reply. The host sends
+;; each stream byte with cycle 0's bit already in bit 5, TDI's place in
+;; OUTA, so no byte needs aligning here. The second data pointer does not
+;; pay here: selecting it and back (INC DPS) costs 4 cycles, more than the
+;; autopointer and PUSH it would replace.
 
         .module jtag_loops
         .globl  _stream_out
@@ -101,15 +104,29 @@
         mov     r3, a           ; levels back in r2 (low) and r3 (high)
         .endm
 
-;; One byte of pipe 2 in A, R1 on PINSC, r3 the next TCK-low level (TMS
-;; included), r2 TCK high; pushes the byte's reply.
-        .macro  tdo_byte
+;; One byte of pipe 2, in two halves so that a fetch fits between them
+;; (in the fourth cycle, while TCK is low). On entry A holds the byte, r3
+;; the TCK-low level (the PINSC value read in the byte before, its TDO 7
+;; in bit 0), r2 TCK high and rq the reply of the byte before, TDO 3..6 in
+;; bits 4..7, its TDO 0..2 in B.0..2. The head finishes and pushes that
+;; reply. The data rotates right once a cycle; from the sixth cycle on the
+;; bit it drops has been clocked out, so RRC brings in the TDO taken the
+;; cycle before instead (C stays put in between), and after the last cycle
+;; the register holds TDO 3..6 of this byte's reply; TDO 0..2 wait in B.
+;; The tail leaves that reply in rn and the next byte, from rn, in A.
+        .macro  tdo_head rq
 
         ; cycle 0: low level in r3, high level in r2
         movx    @r0, a          ; TDI
         rr      a               ; next bit to bit 5
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
+        rrc     a               ; TDO 7 of the byte before
+        xch     a, rq           ; its reply
+        rrc     a               ; TDO 3..7 in bits 3..7
+        anl     a, @r0          ; 0xF8: the RAM byte at OUTA's low address
+        orl     a, b            ; TDO 0..2
+        push    acc
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r2           ; A = TCK high, r2 = next TCK low
         movx    @dptr, a        ; TCK rises
@@ -119,8 +136,8 @@
         rr      a               ; next bit to bit 5
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
-        rrc     a               ; TDO of the cycle before
-        mov     0xF0, c        ; B.0
+        rrc     a               ; TDO 0
+        mov     0xF0, c         ; B.0
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r3           ; A = TCK high, r3 = next TCK low
         movx    @dptr, a        ; TCK rises
@@ -130,8 +147,8 @@
         rr      a               ; next bit to bit 5
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
-        rrc     a               ; TDO of the cycle before
-        mov     0xF1, c        ; B.1
+        rrc     a               ; TDO 1
+        mov     0xF1, c         ; B.1
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r2           ; A = TCK high, r2 = next TCK low
         movx    @dptr, a        ; TCK rises
@@ -141,65 +158,66 @@
         rr      a               ; next bit to bit 5
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
-        rrc     a               ; TDO of the cycle before
-        mov     0xF2, c        ; B.2
+        rrc     a               ; TDO 2
+        mov     0xF2, c         ; B.2
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r3           ; A = TCK high, r3 = next TCK low
         movx    @dptr, a        ; TCK rises
         xch     a, r2           ; A = data, r2 = TCK high
         ; cycle 4: low level in r3, high level in r2
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rr      a               ; the last rotation that must wrap
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
-        rrc     a               ; TDO of the cycle before
-        mov     0xF3, c        ; B.3
+        rrc     a               ; TDO 3, kept in C
+        .endm
+
+        .macro  tdo_tail rn
+
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r2           ; A = TCK high, r2 = next TCK low
         movx    @dptr, a        ; TCK rises
         xch     a, r3           ; A = data, r3 = TCK high
         ; cycle 5: low level in r2, high level in r3
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rrc     a               ; next bit to bit 5, TDO 3 to bit 7
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
-        rrc     a               ; TDO of the cycle before
-        mov     0xF4, c        ; B.4
+        rrc     a               ; TDO 4
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r3           ; A = TCK high, r3 = next TCK low
         movx    @dptr, a        ; TCK rises
         xch     a, r2           ; A = data, r2 = TCK high
         ; cycle 6: low level in r3, high level in r2
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rrc     a               ; next bit to bit 5, TDO 4 in
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
-        rrc     a               ; TDO of the cycle before
-        mov     0xF5, c        ; B.5
+        rrc     a               ; TDO 5
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r2           ; A = TCK high, r2 = next TCK low
         movx    @dptr, a        ; TCK rises
         xch     a, r3           ; A = data, r3 = TCK high
         ; cycle 7: low level in r2, high level in r3
         movx    @r0, a          ; TDI
+        rrc     a               ; TDO 5 in
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
-        rrc     a               ; TDO of the cycle before
-        mov     0xF6, c        ; B.6
-        movx    a, @r1          ; PINSC: TDO, TCK low, TMS
+        rrc     a               ; TDO 6
+        movx    a, @r1          ; PINSC: TDO 7, TCK low, TMS
         xch     a, r3           ; A = TCK high, r3 = next TCK low
         movx    @dptr, a        ; TCK rises
-        mov     r2, a           ; TCK high back in r2, r3 = next TCK low
-        mov     a, r3
-        rrc     a
-        mov     0xF7, c         ; B.7: TDO of cycle 7
-        push    b
+        xch     a, r2           ; A = data, r2 = TCK high
+        rrc     a               ; TDO 6 in: TDO 3..6 in bits 4..7
+        xch     a, rn           ; the next byte; rn keeps the reply
         .endm
 
         .area   DSEG    (DATA)
 reply_count:
         .ds     1
 reply_base:
+        .ds     1
+group_count:
         .ds     1
 
         .area   CSEG    (CODE)
@@ -267,64 +285,82 @@ _stream_out:
 ;; read while TCK is low has TCK = 0 and the TMS level in bits 1 and 2, so
 ;; that very value is the next cycle's TCK-low write: it rotates through
 ;; R2/R3 together with the constant TCK-high level, and its bit 0 (TDO) is
-;; taken into B one cycle later, while A still holds it after that write.
-;; A cycle is 4 MOVX + 7 cycles = 15 cycles (12 for a byte's first); a
-;; byte costs 128 with its last TDO, the reply push, its share of a fetch
-;; of four bytes through the autopointer (R1 borrowed from PINSC) and of
-;; the loop: 16.0 cycles a TCK cycle within a packet (375 kHz at 24 MHz).
-;; The replies are copied to IN2BUF at the end: 17.0 over a whole 64-byte
-;; packet (352 kHz). The caller has checked IN2 is not busy and arms
+;; taken into C one cycle later, while A still holds it after that write.
+;; A cycle is 4 MOVX + 5 cycles = 13 where the data register takes the TDO
+;; in, 15 in the three cycles that park it in B (tdo_head); a byte costs
+;; 119 with finishing and pushing the reply of the byte before, and 124.75
+;; with its share of a fetch of four bytes (in the first byte of four) and
+;; of the loop: 15.6 cycles a TCK cycle within a packet (385 kHz at 24
+;; MHz). Each fetch reads one byte ahead, so the last reads one byte past
+;; the packet, unused. The replies are copied to IN2BUF at the end, after a
+;; dummy the first byte pushes: 16.55 over a whole 64-byte packet with its
+;; handshakes (362 kHz). The caller has checked IN2 is not busy and arms
 ;; IN2BC.
 _stream_tdo:
         mov     reply_count, dpl
-        mov     reply_base, sp  ; replies are pushed above this
+        mov     reply_base, sp  ; a dummy and the replies are pushed above
         mov     r0, #OUTA_LOW
+        mov     @r0, #0xF8      ; keeps a reply's TDO 3..7 (the stack ends far below)
         mov     dptr, #OUTC
+        mov     b, #0           ; TDO 0..2 go to B.0..2; bits 3..7 stay 0
         mov     a, _tms_bits
         mov     r3, a           ; TCK low, TMS: the first falling edge
         orl     a, #TCK
         mov     r2, a           ; TCK high, TMS
         mov     a, reply_count
-        anl     a, #3
-        jz      00012$
-        mov     r7, a           ; single bytes first
-00011$:
-        mov     r1, #AUTODATA_LOW
-        movx    a, @r1
-        mov     r1, #PINSC_LOW
-        tdo_byte
-        djnz    r7, 00011$
-00012$:
-        mov     a, reply_count
         rr      a
         rr      a
         anl     a, #0x3F
-        jnz     00014$
+        inc     a
+        mov     group_count, a  ; turns of four bytes, plus one
+        mov     a, reply_count
+        anl     a, #3
+        mov     r7, a           ; single bytes first
+        mov     r1, #AUTODATA_LOW
+        movx    a, @r1          ; the first byte
+        mov     r1, #PINSC_LOW
+        cjne    r7, #0, 00011$
+00012$:
+        djnz    group_count, 00014$
+        mov     a, r3           ; the last reply: TDO 7 from the last PINSC
+        rrc     a
+        mov     a, r4
+        rrc     a
+        anl     a, @r0
+        orl     a, b
+        push    acc
+        mov     r0, reply_base
+        inc     r0              ; below the first reply, past the dummy
         ajmp    reply_tail
-00014$:
-        mov     r7, a           ; then four bytes a turn, fetched together
-00013$:
+00011$:
+        tdo_head r4
         mov     r1, #AUTODATA_LOW
         movx    a, @r1
-        mov     r4, a
+        mov     r4, a           ; the next byte
+        mov     r1, #PINSC_LOW
+        tdo_tail r4
+        djnz    r7, 00011$
+        sjmp    00012$
+00014$:
+        tdo_head r4             ; four bytes a turn, fetched in the first
+        mov     r1, #AUTODATA_LOW
         movx    a, @r1
         mov     r5, a
         movx    a, @r1
         mov     r6, a
         movx    a, @r1
+        mov     r7, a
+        movx    a, @r1
+        mov     r4, a           ; the first of the next turn
         mov     r1, #PINSC_LOW
-        xch     a, r4           ; the first byte; r4 keeps the fourth
-        tdo_byte
-        mov     a, r5
-        tdo_byte
-        mov     a, r6
-        tdo_byte
-        mov     a, r4
-        tdo_byte
-        djnz    r7, 00015$      ; the loop is beyond a relative jump
-        ajmp    reply_tail
-00015$:
-        ajmp    00013$
+        tdo_tail r5
+        tdo_head r5
+        tdo_tail r6
+        tdo_head r6
+        tdo_tail r7
+        tdo_head r7
+        tdo_tail r4
+        ajmp    00012$
 
 ;; unsigned char pin_bytes(unsigned char count)
 ;; Pipe 3: each byte sets TDI (bit 5) and TMS (bit 2); with bit 1 clear it
@@ -334,7 +370,7 @@ _stream_tdo:
 ;; walks without waiting for them. Returns the number of replies left in
 ;; IN2BUF. TMS stays in _tms_bits for the streams. 40 cycles for a clocked
 ;; byte without a reply, 48 with one (150 and 125 kHz at 24 MHz); a packet
-;; of eight replying bytes with its handshakes: 73 a byte. Not worth
+;; of eight replying bytes with its handshakes: 72.4 a byte. Not worth
 ;; unrolling: the host sends short walks and the last cycles of a shift.
 _pin_bytes:
         mov     r7, dpl
@@ -374,14 +410,16 @@ _pin_bytes:
 00024$:
         djnz    r7, 00021$
         mov     dpl, reply_count
+        mov     r0, reply_base
         mov     a, reply_count
         jnz     reply_tail
         ret
 
-;; Copies the reply_count replies pushed above reply_base to IN2BUF through
-;; the autopointer, drops them from the stack and returns to the routine's
-;; caller.
+;; Copies the reply_count replies pushed above R0 to IN2BUF through the
+;; autopointer, drops everything pushed above reply_base and returns to the
+;; routine's caller.
 reply_tail:
+        mov     sp, reply_base  ; interrupts are off: the bytes above stay
         mov     r1, #AUTOPTRH_LOW
         mov     a, #IN2BUF_HIGH
         movx    @r1, a
@@ -389,27 +427,25 @@ reply_tail:
         clr     a
         movx    @r1, a          ; AUTOPTRL = 0
         inc     r1              ; AUTODATA
-        mov     a, reply_base
-        mov     r0, a
-        mov     sp, a           ; interrupts are off: the bytes above stay
         mov     a, reply_count
-        clr     c
-        rrc     a
-        mov     r5, a           ; pairs to copy
-        jnc     00032$
-        inc     r0              ; an odd count: one byte first
-        mov     a, @r0
-        movx    @r1, a
-        mov     a, r5
-        jz      00033$
-00032$:
-        inc     r0              ; two bytes a turn: 5.5 cycles a byte
+        add     a, #3
+        rr      a
+        rr      a
+        anl     a, #0x3F
+        mov     r5, a           ; turns of four, rounded up: the bytes
+00033$:                         ; past the count stay unsent in IN2BUF
+        inc     r0              ; 4.75 cycles a byte
         mov     a, @r0
         movx    @r1, a
         inc     r0
         mov     a, @r0
         movx    @r1, a
-        djnz    r5, 00032$
-00033$:
+        inc     r0
+        mov     a, @r0
+        movx    @r1, a
+        inc     r0
+        mov     a, @r0
+        movx    @r1, a
+        djnz    r5, 00033$
         ret
 

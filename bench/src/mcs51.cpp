@@ -62,6 +62,11 @@ constexpr unsigned kAn2131CyclesPerCount = 3;
 constexpr std::uint8_t kMovxStretch[8] = {0, 1, 2, 3, 7, 8, 9, 10};
 constexpr std::uint8_t kCkconReset = 0x01;
 
+// DPS: only SEL (bit 0) exists; the other bits read 0 (EZ-USB Technical
+// Reference Manual, SFR table, pp. A-9..A-10; the DS80C320 data sheet says
+// the same of its DPS).
+constexpr std::uint8_t kDpsSel = 0x01;
+
 // The interrupt's hardware LCALL takes two machine cycles.
 constexpr unsigned kInterruptCallCycles = 2;
 constexpr std::uint8_t kIllegalOpcode = 0xA5;
@@ -109,7 +114,8 @@ Mcs51::Mcs51(XdataBus& bus, Options options)
       options_(options),
       code_(0x10000, 0),
       cycle_table_(options.timing == Timing::An2131 ? kAn2131Cycles : kClassicCycles),
-      cycles_per_count_(options.timing == Timing::An2131 ? kAn2131CyclesPerCount : 1) {
+      cycles_per_count_(options.timing == Timing::An2131 ? kAn2131CyclesPerCount : 1),
+      dps_select_(options.timing == Timing::An2131 ? kDpsSel : 0) {
   reset();
 }
 
@@ -175,6 +181,9 @@ void Mcs51::set_sfr(std::uint8_t address, std::uint8_t value) {
   address |= 0x80;
   sfr_[index(address)] = value;
   switch (address) {
+    case kDps:
+      if (dps_select_ != 0) sfr_[index(address)] = static_cast<std::uint8_t>(value & kDpsSel);
+      break;
     case kIe:
     case kIp:
     case kEie:

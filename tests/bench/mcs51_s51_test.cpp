@@ -4,9 +4,10 @@
 // final jump-to-itself here and in s51, and the registers, internal RAM,
 // SFRs, external data and the machine cycles must agree exactly.
 //
-// s51 runs as two CPUs: "C52", the classic 12-clock 8052, against the
-// core's classic timing, and "DS320", the 4-clock DS80C320 with the second
-// data pointer (DPS at 0x86), against its AN2131 timing. s51 pages MOVX @Ri
+// s51 runs as two CPUs: "C52", the classic 12-clock 8052 with one data
+// pointer, against the core's classic timing, and "DS320", the 4-clock
+// DS80C320 with the second data pointer (DPS at 0x86), against its AN2131
+// timing. s51 pages MOVX @Ri
 // with P2 only, so the core runs with RiPage::Port2 against C52 and with
 // MPAGE against DS320, and the programs set P2 and MPAGE alike.
 #include <gtest/gtest.h>
@@ -223,7 +224,7 @@ struct Program {
 const Program kPrograms[] = {
     {"arith", true, true},    {"logic", true, true},   {"bits", true, true},
     {"forms", true, true},    {"jumps", true, true},   {"moves", true, true},
-    {"dptr", false, true},    {"timers", true, false}, {"interrupts", true, false, 0x36},
+    {"dptr", true, true},     {"timers", true, false}, {"interrupts", true, false, 0x36},
     {"programs", true, true},
 };
 

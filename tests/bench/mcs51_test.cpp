@@ -1,6 +1,6 @@
 // The 8051 core on hand-assembled programs: what the cross-check with s51
 // (mcs51_s51_test) cannot reach — the AN2131's MOVX stretch and timer
-// rate, the MOVX @Ri page register, breakpoints and cycle budgets, reset,
+// rate, its DPS bits, the MOVX @Ri page register, breakpoints and cycle budgets, reset,
 // the shared code RAM, the interrupt and timer lines driven from outside,
 // and the speed figure. Instruction results and cycle counts are checked
 // there, exactly, against s51.
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <initializer_list>
+#include <vector>
 
 #include "bench/mcs51_harness.h"
 
@@ -176,6 +177,49 @@ TEST(Mcs51Memory, MovxThroughR0TakesTheHighByteFromMpageOrP2) {
   Machine classic(program, {.ri_page = Mcs51::RiPage::Port2});
   classic.cpu.step(5);
   EXPECT_EQ(classic.bus.memory[0x2097], 0x33);
+}
+
+// DPS on the AN2131 has its select bit only: whatever an instruction writes,
+// bits 7..1 read 0, so INC DPS toggles the pointer; MOV DPL/DPH name the
+// first pointer whichever is selected. The classic core has one pointer and
+// keeps 86h as a plain byte. (s51 keeps DPS whole, so the cross-check
+// cannot see this.)
+TEST(Mcs51Registers, DpsHoldsOnlyItsSelectBit) {
+  struct Step {
+    std::vector<std::uint8_t> instruction;
+    std::uint8_t dps, classic_dps;
+    std::uint16_t dptr, classic_dptr;
+  };
+  const std::vector<Step> steps = {
+      {{0x75, 0x84, 0x00}, 0x00, 0x00, 0x1000, 0x1000},  // MOV DPL1, #00h
+      {{0x75, 0x85, 0x20}, 0x00, 0x00, 0x1000, 0x1000},  // MOV DPH1, #20h
+      {{0x75, 0x86, 0xFE}, 0x00, 0xFE, 0x1000, 0x1000},  // MOV DPS, #FEh
+      {{0x75, 0x86, 0xFF}, 0x01, 0xFF, 0x2000, 0x1000},  // MOV DPS, #FFh
+      {{0x05, 0x86}, 0x00, 0x00, 0x1000, 0x1000},        // INC DPS
+      {{0x15, 0x86}, 0x01, 0xFF, 0x2000, 0x1000},        // DEC DPS
+      {{0x63, 0x86, 0x03}, 0x00, 0xFC, 0x1000, 0x1000},  // XRL DPS, #03h
+      {{0x43, 0x86, 0x81}, 0x01, 0xFD, 0x2000, 0x1000},  // ORL DPS, #81h
+      {{0xA3}, 0x01, 0xFD, 0x2001, 0x1001},              // INC DPTR
+      {{0x75, 0x82, 0x55}, 0x01, 0xFD, 0x2001, 0x1055},  // MOV DPL, #55h
+      {{0x85, 0x82, 0x86}, 0x01, 0x55, 0x2001, 0x1055},  // MOV DPS, DPL
+      {{0x75, 0x86, 0x00}, 0x00, 0x00, 0x1055, 0x1055},  // MOV DPS, #00h
+  };
+  std::vector<std::uint8_t> program = {0x90, 0x10, 0x00};  // MOV DPTR, #1000h
+  for (const Step& step : steps) {
+    program.insert(program.end(), step.instruction.begin(), step.instruction.end());
+  }
+  for (const bool an2131 : {true, false}) {
+    RamBus bus;
+    Mcs51 cpu(bus, {.timing = an2131 ? Mcs51::Timing::An2131 : Mcs51::Timing::Classic});
+    cpu.load(0, program);
+    cpu.step();
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      SCOPED_TRACE(testing::Message() << (an2131 ? "AN2131" : "classic") << " step " << i);
+      cpu.step();
+      EXPECT_EQ(cpu.sfr(Mcs51::kDps), an2131 ? steps[i].dps : steps[i].classic_dps);
+      EXPECT_EQ(cpu.dptr(), an2131 ? steps[i].dptr : steps[i].classic_dptr);
+    }
+  }
 }
 
 // A program whose handlers at 0003h, 000Bh and 0043h count their calls in

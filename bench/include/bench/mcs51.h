@@ -1,6 +1,6 @@
 // The 8051 core of the EZ-USB AN2131: the MCS-51 instruction set with the
 // classic machine-cycle counts or the AN2131's own, 256 bytes of internal
-// RAM, the core SFRs (with the AN2131's second data pointer and MPAGE),
+// RAM, the core SFRs (with MPAGE, and the AN2131's second data pointer),
 // timers 0 and 1 and the two-level interrupt system with the USB
 // interrupt. External data memory is a bus that the chip model implements,
 // so that its registers can act when accessed.
@@ -31,7 +31,9 @@ class Mcs51 {
   static constexpr std::uint8_t kDph = 0x83;
   static constexpr std::uint8_t kDpl1 = 0x84;
   static constexpr std::uint8_t kDph1 = 0x85;
-  static constexpr std::uint8_t kDps = 0x86;  // bit 0 selects DPL1/DPH1
+  // AN2131: bit 0 (SEL) selects DPL1/DPH1 for every instruction that names
+  // DPTR; bits 7..1 always read 0. MOV DPL/DPH always reach 0x82/0x83.
+  static constexpr std::uint8_t kDps = 0x86;
   static constexpr std::uint8_t kPcon = 0x87;
   static constexpr std::uint8_t kCkcon = 0x8E;  // bits 2..0: MOVX stretch (AN2131)
   static constexpr std::uint8_t kTcon = 0x88;
@@ -62,7 +64,9 @@ class Mcs51 {
   // Machine cycles per instruction: a classic 8051's, of 12 clocks, or the
   // AN2131's, of 4 clocks (Dallas DS80C320 timings; MOVX takes 2 cycles
   // plus the stretch CKCON bits 2..0 select, 1 at reset). Timers count every 12 clocks:
-  // every machine cycle on a classic 8051, every third on the AN2131.
+  // every machine cycle on a classic 8051, every third on the AN2131. The
+  // AN2131's CKCON and second data pointer come with its timing; on the
+  // classic core 0x84..0x86 and 0x8E are plain bytes without effect.
   enum class Timing : std::uint8_t { Classic, An2131 };
 
   struct Options {
@@ -151,7 +155,9 @@ class Mcs51 {
   std::uint8_t& sp() { return sfr_[kSp - 0x80]; }
   bool carry() const { return (sfr_[kPsw - 0x80] & 0x80) != 0; }
   void set_carry(bool carry);
-  unsigned dptr_index() const { return (sfr_[kDps - 0x80] & 1u) != 0 ? kDpl1 - 0x80 : kDpl - 0x80; }
+  unsigned dptr_index() const {
+    return (sfr_[kDps - 0x80] & dps_select_) != 0 ? kDpl1 - 0x80 : kDpl - 0x80;
+  }
   void set_dptr(std::uint16_t value);
 
   std::uint8_t read_direct(std::uint8_t address) const;
@@ -183,6 +189,9 @@ class Mcs51 {
   // (the divider advances only while a timer may run).
   unsigned cycles_per_count_;
   unsigned timer_phase_ = 0;
+  // DPS's select bit (SEL) on the AN2131; 0 on the classic core, which has
+  // one data pointer.
+  std::uint8_t dps_select_;
   std::bitset<0x10000> breakpoints_;
   bool have_breakpoints_ = false;
   // Interrupt levels in service: bit 0 low priority, bit 1 high priority.

@@ -1,5 +1,6 @@
 ; The AN2131's two data pointers: DPS bit 0 selects the one that MOV DPTR,
-; INC DPTR, MOVX, MOVC and JMP @A+DPTR use.
+; INC DPTR, MOVX, MOVC and JMP @A+DPTR use. On the classic 8052 the same
+; program runs with one pointer, 84h..86h being plain bytes.
         .include "mcs51.inc"
         .area CODE (ABS)
         .org 0
