@@ -51,6 +51,9 @@ __sfr __at(0x92) MPAGE; /* high address byte of MOVX @R0/@R1 */
 #define USBCS_RENUM 0x02
 #define USBCS_DISCOE 0x04
 #define USBCS_DISCON 0x08
+#define USBPAIR XREG(0x7FDD)
+#define USBPAIR_PR2OUT 0x08 /* OUT2 with OUT3: one double-buffered OUT2 */
+#define USBPAIR_PR4OUT 0x10 /* OUT4 with OUT5 */
 #define IN07VAL XREG(0x7FDE)
 #define OUT07VAL XREG(0x7FDF)
 #define SETUPDAT(i) XREG(0x7FE8 + (i))

@@ -230,7 +230,9 @@ group_count:
 ;; is 3 MOVX + 4 one-cycle instructions = 10 cycles; a byte costs 82 with
 ;; its fetch and a loop turn shared by eight bytes: 10.2 cycles a TCK cycle
 ;; within a packet (588 kHz TCK at 24 MHz), 10.4 over a whole 64-byte
-;; packet with its handshakes (576 kHz).
+;; packet with its handshakes (576 kHz); with the host's next packet
+;; already in the endpoint pair's other buffer, a long stream keeps that
+;; rate (10.47 over an XC2S200 configuration with its pin bytes).
 _stream_out:
         mov     r6, dpl
         mov     r0, #OUTA_LOW
@@ -370,7 +372,7 @@ _stream_tdo:
 ;; walks without waiting for them. Returns the number of replies left in
 ;; IN2BUF. TMS stays in _tms_bits for the streams. 40 cycles for a clocked
 ;; byte without a reply, 48 with one (150 and 125 kHz at 24 MHz); a packet
-;; of eight replying bytes with its handshakes: 72.4 a byte. Not worth
+;; of eight replying bytes with its handshakes: 73.5 a byte. Not worth
 ;; unrolling: the host sends short walks and the last cycles of a shift.
 _pin_bytes:
         mov     r7, dpl

@@ -1,14 +1,19 @@
 /* The USB JTAG cable's firmware: ports set up for the JTAG chain, a
  * renumeration that presents this firmware's descriptors, then one loop
- * that serves endpoint 0 and the three OUT pipes in turn. The host finishes
- * each transfer before it starts one on another pipe, so polling keeps the
- * order it sends in. */
+ * that serves endpoint 0 and one OUT packet a turn: pipe 1's if one waits,
+ * else pipe 3's, else pipe 2's, which keeps the order the host sends in
+ * (protocol.h). The two stream pipes are double-buffered, so the host's
+ * next packet comes in while the 8051 shifts the one before. */
 #include "an2131.h"
 #include "control.h"
 #include "jtag.h"
 
 /* The endpoint pairs the driver's pipes map to: IN 1,2,4,6 and OUT 1,2,4,6. */
 #define USED_ENDPOINTS 0x57
+/* OUT2 and OUT4 (pipes 1 and 2) each take a second buffer, OUT3's and
+ * OUT5's; the 8051 goes on using OUT2 and OUT4 alone, and the core hands it
+ * the buffers in turn. Pipe 3 stays single: see protocol.h on order. */
+#define STREAM_PAIRS (USBPAIR_PR2OUT | USBPAIR_PR4OUT)
 
 #define TDI_BIT 0x20 /* PA5 */
 #define TCK_BIT 0x02 /* PC1 */
@@ -49,6 +54,7 @@ void main(void) {
 
   IN07VAL = USED_ENDPOINTS;
   OUT07VAL = USED_ENDPOINTS;
+  USBPAIR = STREAM_PAIRS;
   OUT2BC = 0;
   OUT4BC = 0;
   OUT6BC = 0;
@@ -72,16 +78,7 @@ void main(void) {
         stream_out(count);
       }
       OUT2BC = 0;
-    }
-    if (!(OUT4CS & EP_BUSY)) {
-      count = OUT4BC;
-      if (count != 0) {
-        wait_reply_buffer();
-        aim_autopointer(OUT4BUF_ADDRESS);
-        stream_tdo(count);
-        IN2BC = count;
-      }
-      OUT4BC = 0;
+      continue;
     }
     if (!(OUT6CS & EP_BUSY)) {
       count = OUT6BC;
@@ -94,6 +91,17 @@ void main(void) {
         }
       }
       OUT6BC = 0;
+      continue;
+    }
+    if (!(OUT4CS & EP_BUSY)) {
+      count = OUT4BC;
+      if (count != 0) {
+        wait_reply_buffer();
+        aim_autopointer(OUT4BUF_ADDRESS);
+        stream_tdo(count);
+        IN2BC = count;
+      }
+      OUT4BC = 0;
     }
   }
 }

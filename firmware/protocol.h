@@ -11,8 +11,9 @@
  *
  *   pipe  endpoint        use
  *   0     0x01 OUT bulk   not used
- *   1     0x02 OUT bulk   byte stream, no reply
+ *   1     0x02 OUT bulk   byte stream, no reply (double-buffered)
  *   2     0x04 OUT bulk   byte stream, one TDO byte back per byte on pipe 5
+ *                         (double-buffered)
  *   3     0x06 OUT bulk   pin bytes, a reply byte back on pipe 5 for each
  *                         byte that asks for one
  *   4     0x81 IN  intr   not used
@@ -33,10 +34,23 @@
  * packet come back as one packet. Bytes without bit 7 get no answer, so the
  * host sends them whenever it next writes and never waits for them.
  *
- * Order: the firmware serves one packet at a time, polling the OUT pipes in
- * turn, and takes a waiting packet within microseconds; the host starts a
- * transfer only when the one before has completed, which is later than
- * that, so packets on different pipes are served in the order sent.
+ * Double-buffered: the endpoints of pipes 1 and 2 are paired with OUT3 and
+ * OUT5 (USBPAIR), so each holds a second packet while the firmware shifts
+ * the first; pipe 3 holds one.
+ *
+ * Order: the firmware serves one packet at a time, the first waiting one of
+ * pipe 1, else of pipe 3, else of pipe 2. The host starts a transfer only
+ * when the one before has completed. A packet of pipe 3 or 2 sent after
+ * pipe-1 packets thus waits until pipe 1 is empty; pipe-2 packets after pin
+ * bytes wait for them; and after a pipe-2 transfer the host waits for its
+ * replies, which come once everything before is shifted. What the firmware
+ * cannot tell apart: pin bytes sent, without a reply, while pipe 1 may
+ * still hold packets, and then more pipe-1 packets, which would overtake
+ * them. So before a pipe-1 transfer that follows such pin bytes (or goes
+ * out with them) the host asks a reply on the last pin byte, or on a byte
+ * that only sets the levels again, and waits for it. Pin bytes sent to a
+ * firmware with nothing else to do are taken within microseconds, before
+ * the next transfer's first packet (at least 53 us on the wire) is in.
  *
  * TDO is sampled in each cycle after TCK has fallen and before it rises,
  * as the printer-port cable samples it.

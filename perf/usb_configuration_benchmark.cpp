@@ -3,8 +3,9 @@
 // prints the wall time, the 8051's machine cycles, the USB traffic, and the
 // time the same job would take on a real AN2131 at 24 MHz on a full-speed
 // bus: the board's virtual clock, which the model advances by 1/6 µs per
-// charged machine cycle, by each packet's time on the wire and by the 1 ms
-// frames the bulk packets need.
+// charged machine cycle and by what the bus takes besides (each packet's
+// time on the wire, refused packets sent again, 19 packets a 1 ms frame,
+// transfers reported done at the end of their frame).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,7 @@ UsbCounters difference(const UsbCounters& after, const UsbCounters& before) {
           after.bulk_reads - before.bulk_reads,
           after.packets_out - before.packets_out,
           after.packets_in - before.packets_in,
+          after.packets_refused - before.packets_refused,
           after.frames_used - before.frames_used};
 }
 
@@ -100,12 +102,16 @@ int main() {
               static_cast<unsigned long long>(best.usb.bulk_reads),
               static_cast<unsigned long long>(best.usb.packets_out),
               static_cast<unsigned long long>(best.usb.packets_in));
+  std::printf("  packets NAKed       %8llu (sent again in the next slot)\n",
+              static_cast<unsigned long long>(best.usb.packets_refused));
   std::printf("  USB frames used     %8llu (1 ms each)\n",
               static_cast<unsigned long long>(best.usb.frames_used));
   std::printf(
-      "  real AN2131, full speed: %.1f ms predicted (virtual time of the run: charged\n"
-      "  cycles, each packet's time on the wire, at most 19 packets a frame; transfers\n"
-      "  complete when their last packet is through, not at the frame's end)\n",
-      best.virtual_ms);
+      "  real AN2131, full speed: %.1f ms predicted, the bus included (virtual time of\n"
+      "  the run: %.1f ms of charged cycles, %.1f ms the 8051 waits for the bus: packets\n"
+      "  on the wire, refused ones sent again, 19 a frame, transfers done at their frame's\n"
+      "  end)\n",
+      best.virtual_ms, static_cast<double>(charged) / 6e3,
+      best.virtual_ms - static_cast<double>(charged) / 6e3);
   return 0;
 }

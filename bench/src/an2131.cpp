@@ -72,6 +72,8 @@ void An2131::set_activity_handler(std::function<void()> handler) {
 
 std::uint64_t An2131::activity_count() const { return activity_count_; }
 
+std::uint64_t An2131::last_port_write() const { return last_port_write_; }
+
 bool An2131::renum() const { return (registers_[kUsbCs - kRegisterBase] & kRenum) != 0; }
 
 bool An2131::off_bus() const {
@@ -96,17 +98,42 @@ void An2131::host_bus_reset() {
     out_[n].has_data = false;
     out_[n].reported = false;
   }
+  for (Pair& pair : out_pairs_) pair = Pair{pair.on};
   reg(kUsbIrq) |= kUsbReset;
   update_interrupt();
 }
 
-bool An2131::out_armed(int endpoint) const { return out_[endpoint].busy; }
+An2131::Pair* An2131::out_pair(int endpoint) {
+  if (endpoint < 2 || endpoint > 7) return nullptr;
+  Pair& pair = out_pairs_[(endpoint - 2) / 2];
+  return pair.on ? &pair : nullptr;
+}
+
+const An2131::Pair* An2131::out_pair(int endpoint) const {
+  return const_cast<An2131*>(this)->out_pair(endpoint);
+}
+
+bool An2131::out_armed(int endpoint) const {
+  const Pair* pair = out_pair(endpoint);
+  if (pair == nullptr) return out_[endpoint].busy;
+  return endpoint % 2 == 0 && out_[endpoint + pair->host_side].busy;
+}
+
+int An2131::out_held(int endpoint) const {
+  if (out_pair(endpoint) == nullptr) return out_[endpoint].has_data ? 1 : 0;
+  return (out_[endpoint].has_data ? 1 : 0) + (out_[endpoint + 1].has_data ? 1 : 0);
+}
 
 bool An2131::out_stalled(int endpoint) const { return out_[endpoint].stalled; }
 
 void An2131::host_out(int endpoint, std::span<const std::uint8_t> packet) {
-  Endpoint& e = out_[endpoint];
-  std::copy(packet.begin(), packet.end(), &reg(out_buffer(endpoint)));
+  int buffer = endpoint;
+  if (Pair* pair = out_pair(endpoint)) {
+    buffer = endpoint + pair->host_side;
+    pair->host_side ^= 1;
+  }
+  Endpoint& e = out_[buffer];
+  std::copy(packet.begin(), packet.end(), &reg(out_buffer(buffer)));
   e.busy = false;
   e.has_data = true;
   e.reported = false;
@@ -118,6 +145,8 @@ void An2131::host_out(int endpoint, std::span<const std::uint8_t> packet) {
 bool An2131::in_armed(int endpoint) const { return in_[endpoint].busy; }
 
 bool An2131::in_stalled(int endpoint) const { return in_[endpoint].stalled; }
+
+std::uint8_t An2131::in_count(int endpoint) const { return in_[endpoint].count; }
 
 std::vector<std::uint8_t> An2131::host_take_in(int endpoint) {
   Endpoint& e = in_[endpoint];
@@ -189,14 +218,64 @@ int An2131::buffer_endpoint(std::uint16_t address, bool* in) {
 }
 
 void An2131::report_unmapped(std::uint16_t address, const char* verb) {
+  report_once(address, std::string("EZ-USB 8051 ") + verb + " external data at " + hex4(address) +
+                           ", where nothing is");
+}
+
+void An2131::report_once(std::uint16_t address, std::string text) {
   // Once per address: a firmware polling a wrong address would flood the list.
   if (std::find(reported_addresses_.begin(), reported_addresses_.end(), address) !=
       reported_addresses_.end()) {
     return;
   }
   reported_addresses_.push_back(address);
-  violation(std::string("EZ-USB 8051 ") + verb + " external data at " + hex4(address) +
-            ", where nothing is");
+  violation(std::move(text));
+}
+
+int An2131::cpu_out_buffer(int endpoint, std::uint16_t address) {
+  const Pair* pair = out_pair(endpoint);
+  if (pair == nullptr) return endpoint;
+  if (endpoint % 2 != 0) {
+    report_once(address, "EZ-USB 8051 used OUT" + std::to_string(endpoint) + " at " +
+                             hex4(address) + ", the odd half of the pair OUT" +
+                             std::to_string(endpoint - 1) + "/OUT" + std::to_string(endpoint) +
+                             ", which it reaches through OUT" + std::to_string(endpoint - 1));
+    return -1;
+  }
+  return endpoint + pair->cpu_side;
+}
+
+void An2131::write_out_count(int endpoint, std::uint16_t address) {
+  const int buffer = cpu_out_buffer(endpoint, address);
+  if (buffer < 0) return;
+  Endpoint& e = out_[buffer];
+  if (Pair* pair = out_pair(endpoint); pair != nullptr && endpoint % 2 == 0) {
+    // The buffer goes back to the host and the 8051 turns to the other one;
+    // handing back a buffer it does not hold puts the two sides out of step.
+    if (e.busy) {
+      violation("EZ-USB 8051 wrote OUT" + std::to_string(endpoint) + "BC while OUT" +
+                std::to_string(endpoint) + "CS is busy: neither buffer of the pair holds a " +
+                "packet for it");
+    }
+    pair->cpu_side ^= 1;
+  }
+  // Any write re-arms: the buffer goes back to the host.
+  e.busy = true;
+  e.has_data = false;
+  e.reported = false;
+  activity();
+}
+
+void An2131::write_pairing(std::uint8_t value) {
+  if ((value & kPairIn) != 0) {
+    violation("EZ-USB 8051 paired IN endpoints (USBPAIR " + hex4(value) +
+              "): not emulated by the bench");
+  }
+  for (int k = 0; k < 3; ++k) {
+    const bool on = (value & (kPair2Out << k)) != 0;
+    if (on != out_pairs_[k].on) out_pairs_[k] = Pair{on};
+  }
+  reg(kUsbPair) = value;
 }
 
 std::uint16_t An2131::autopointer_step() { return autopointer_++; }
@@ -234,13 +313,16 @@ std::uint8_t An2131::read_xdata(std::uint16_t address) {
   bool in = false;
   const int endpoint = buffer_endpoint(address, &in);
   if (endpoint >= 0) {
-    Endpoint& e = in ? in_[endpoint] : out_[endpoint];
-    if (!in && endpoint > 0 && !e.has_data && !e.reported) {
+    if (in || endpoint == 0) return reg(address);
+    const int buffer = cpu_out_buffer(endpoint, out_buffer(endpoint));
+    if (buffer < 0) return reg(address);
+    Endpoint& e = out_[buffer];
+    if (!e.has_data && !e.reported) {
       e.reported = true;
       violation("EZ-USB 8051 read OUT" + std::to_string(endpoint) +
                 "BUF while it holds no packet from the host");
     }
-    return reg(address);
+    return reg(static_cast<std::uint16_t>(address - out_buffer(endpoint) + out_buffer(buffer)));
   }
   switch (address) {
     case kPinsA: {
@@ -275,9 +357,14 @@ std::uint8_t An2131::read_xdata(std::uint16_t address) {
       return static_cast<std::uint8_t>((in_[n].busy ? kBusy : 0) | (in_[n].stalled ? kStall : 0));
     }
     if (address == out_cs(n)) {
-      return static_cast<std::uint8_t>((out_[n].busy ? kBusy : 0) | (out_[n].stalled ? kStall : 0));
+      const int buffer = cpu_out_buffer(n, address);
+      const bool busy = out_[buffer < 0 ? n : buffer].busy;
+      return static_cast<std::uint8_t>((busy ? kBusy : 0) | (out_[n].stalled ? kStall : 0));
     }
-    if (address == out_cs(n) + 1) return out_[n].count;
+    if (address == out_cs(n) + 1) {
+      const int buffer = cpu_out_buffer(n, address);
+      return out_[buffer < 0 ? n : buffer].count;
+    }
     if (address == in_cs(n) + 1) return in_[n].count;
   }
   return reg(address);
@@ -312,6 +399,12 @@ void An2131::write_xdata(std::uint16_t address, std::uint8_t value) {
       violation("EZ-USB 8051 wrote IN" + std::to_string(endpoint) +
                 "BUF while the packet in it waits for the host");
     }
+    if (!in && endpoint > 0) {
+      const int buffer = cpu_out_buffer(endpoint, out_buffer(endpoint));
+      if (buffer >= 0) {
+        address = static_cast<std::uint16_t>(address - out_buffer(endpoint) + out_buffer(buffer));
+      }
+    }
     reg(address) = value;
     return;
   }
@@ -335,6 +428,7 @@ void An2131::write_xdata(std::uint16_t address, std::uint8_t value) {
     case kPortBcfg:
     case kPortCcfg:
       reg(address) = value;
+      last_port_write_ = cpu_.cycles();
       update_pins();
       return;
     case kUsbIrq:
@@ -364,6 +458,9 @@ void An2131::write_xdata(std::uint16_t address, std::uint8_t value) {
       reg(address) = value;
       activity();
       return;
+    case kUsbPair:
+      write_pairing(value);
+      return;
     default:
       break;
   }
@@ -378,16 +475,13 @@ void An2131::write_xdata(std::uint16_t address, std::uint8_t value) {
       return;
     }
     if (n > 0 && address == out_cs(n)) {
+      if (cpu_out_buffer(n, address) < 0) return;
       out_[n].stalled = (value & kStall) != 0;
       activity();
       return;
     }
     if (n > 0 && address == out_cs(n) + 1) {
-      // Any write re-arms: the buffer goes back to the host.
-      out_[n].busy = true;
-      out_[n].has_data = false;
-      out_[n].reported = false;
-      activity();
+      write_out_count(n, address);
       return;
     }
   }

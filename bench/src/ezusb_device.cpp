@@ -21,6 +21,9 @@ constexpr std::uint64_t kDownloadChunk = 64;
 // this long before it counts as failed.
 constexpr std::uint64_t kBootLimitNs = 5'000'000'000;
 
+// A full packet's slot on the wire.
+constexpr std::uint64_t kFullSlotNs = kFrameNs / EzUsbDevice::kPacketsPerFrame;
+
 std::uint64_t cycles_to_ns(std::uint64_t cycles) { return cycles * 1000 / 6; }
 
 }  // namespace
@@ -89,7 +92,13 @@ bool EzUsbDevice::can_run() const {
 }
 
 void EzUsbDevice::run_slice(Lock& lock) {
-  counters_.machine_cycles += chip_.run(kSliceCycles);
+  // Up to the bus's next event, so that the host side sees the endpoints at
+  // its own moments.
+  std::uint64_t cycles = kSliceCycles;
+  if (const std::optional<std::uint64_t> next = next_event_ns(); next && *next > device_ns()) {
+    cycles = std::clamp<std::uint64_t>((*next - device_ns()) * 6 / 1000, 1, kSliceCycles);
+  }
+  counters_.machine_cycles += chip_.run(cycles);
   const std::uint64_t frame = device_ns() / kFrameNs;
   if (frame > sof_frame_ && bus_ != Bus::Away && bus_ != Bus::Gone) {
     sof_frame_ = frame;
@@ -100,11 +109,11 @@ void EzUsbDevice::run_slice(Lock& lock) {
   // A firmware quiet for a while on an attached bus, with no control
   // request waiting for it, is in its poll loop: the loop's time is not
   // charged, and it is not run again until the host brings something.
-  if (bus_ == Bus::Attached && !in_control_ &&
-      chip_cycles() - last_activity_cycles_ >= kQuietCycles) {
+  const std::uint64_t last_busy = std::max(last_activity_cycles_, chip_.last_port_write());
+  if (bus_ == Bus::Attached && !in_control_ && chip_cycles() - last_busy >= kQuietCycles) {
     idle_ = true;
-    counters_.idle_cycles += chip_cycles() - std::max(last_activity_cycles_, epoch_cycles_);
-    epoch_ns_ = epoch_ns_ + cycles_to_ns(last_activity_cycles_ - epoch_cycles_);
+    counters_.idle_cycles += chip_cycles() - std::max(last_busy, epoch_cycles_);
+    epoch_ns_ = epoch_ns_ + cycles_to_ns(last_busy - epoch_cycles_);
     epoch_cycles_ = chip_cycles();
     changed_.notify_all();
   }
@@ -454,7 +463,12 @@ bool EzUsbDevice::bulk_write(std::uint64_t instance, Handle handle, std::uint32_
   if (!usable(instance) || pipe >= pipes_.size() || (pipes_[pipe].address & 0x80) != 0) {
     return false;
   }
-  Pending pending{handle, instance, pipe, false, data, {}, data.size(), 0, false, false, {}};
+  Pending pending{.handle = handle,
+                  .instance = instance,
+                  .pipe = pipe,
+                  .in = false,
+                  .source = data,
+                  .length = data.size()};
   const bool ok = data.empty() || transfer(lock, pending);
   *sent = static_cast<std::uint32_t>(pending.done_bytes);
   // Let the firmware finish with the last packet before the host goes on.
@@ -473,7 +487,8 @@ bool EzUsbDevice::bulk_read(std::uint64_t instance, Handle handle, std::uint32_t
     log(UsbTransfer{UsbTransfer::Kind::BulkIn, pipe, pipes_[pipe].address, 0, false, {}});
     return false;
   }
-  Pending pending{handle, instance, pipe, true, {}, {}, buffer.size(), 0, false, false, {}};
+  Pending pending{
+      .handle = handle, .instance = instance, .pipe = pipe, .in = true, .length = buffer.size()};
   const bool ok = !buffer.empty() && transfer(lock, pending);
   settle_locked(lock);
   if (!ok) return false;
@@ -483,6 +498,7 @@ bool EzUsbDevice::bulk_read(std::uint64_t instance, Handle handle, std::uint32_t
 }
 
 bool EzUsbDevice::transfer(Lock& lock, Pending& pending) {
+  pending.ready_ns = device_ns();
   pending_.push_back(&pending);
   // A read wakes nothing: the host controller has been polling the IN pipe
   // all along, and an idle firmware has nothing to answer.
@@ -491,9 +507,9 @@ bool EzUsbDevice::transfer(Lock& lock, Pending& pending) {
   while (!pending.finished) {
     if (can_run() && !idle_) {
       run_slice(lock);
-    } else if (frame_deferred_) {
-      // The frame's packets are used up: the host waits for the next one.
-      skip_to(std::max(device_ns(), (frame_ + 1) * kFrameNs));
+    } else if (const std::optional<std::uint64_t> next = next_event_ns()) {
+      // The firmware waits for the bus: time goes on to its next event.
+      skip_to(std::max(device_ns(), *next));
       sync_clock();
       service();
     } else {
@@ -505,36 +521,73 @@ bool EzUsbDevice::transfer(Lock& lock, Pending& pending) {
 }
 
 void EzUsbDevice::service() {
-  frame_deferred_ = false;
+  const std::uint64_t now = device_ns();
   poll_in_pipes();
-  for (Pending* pending : pending_) {
-    if (pending->finished) continue;
-    if (!usable(pending->instance)) {
-      finish(*pending, false, device_ns());
-      continue;
-    }
-    if (pending->in) {
-      deliver(*pending);
-    } else {
-      while (!pending->finished && move_packet(*pending)) {
+  // Writes first: a write and the read of its reply may end in one frame,
+  // and the write is the one the host controller did first, whichever host
+  // thread came to the device first.
+  for (const bool in : {false, true}) {
+    for (Pending* pending : pending_) {
+      if (pending->finished || pending->in != in) continue;
+      if (!usable(pending->instance)) {
+        finish(*pending, false, now);
+      } else if (pending->complete_ns) {
+        if (now >= *pending->complete_ns) finish(*pending, true, *pending->complete_ns);
+      } else if (in) {
+        deliver(*pending);
+      } else {
+        advance_out(*pending);
       }
     }
   }
 }
 
+std::optional<std::uint64_t> EzUsbDevice::next_event_ns() const {
+  std::optional<std::uint64_t> next;
+  const auto consider = [&](std::uint64_t ns) { next = next ? std::min(*next, ns) : ns; };
+  for (const auto& [pipe, slot] : in_flight_) consider(slot.end);
+  for (const Pending* pending : pending_) {
+    if (pending->finished) continue;
+    if (pending->complete_ns) {
+      consider(*pending->complete_ns);
+    } else if (pending->attempt) {
+      consider(pending->decided ? pending->attempt->end : pending->attempt->start);
+    } else if (!pending->in && ((can_run() && !idle_) || out_ready(*pending))) {
+      // A firmware that is idle (or does not run) re-arms nothing: retrying
+      // a refused packet would only pass time until something wakes it.
+      consider(pending->ready_ns);
+    }
+  }
+  return next;
+}
+
+bool EzUsbDevice::out_ready(const Pending& pending) const {
+  const int endpoint = pipes_[pending.pipe].address & 0x0F;
+  return chip_.out_armed(endpoint) || chip_.out_stalled(endpoint) ||
+         (chip_.out_valid() >> endpoint & 1) == 0;
+}
+
 void EzUsbDevice::poll_in_pipes() {
   if (faults_.reads_stall) return;
+  const std::uint64_t now = device_ns();
   for (std::uint32_t index = 0; index < pipes_.size(); ++index) {
     const UsbPipe& pipe = pipes_[index];
     if ((pipe.address & 0x80) == 0 || pipe.attributes != kBulk) continue;
     const int endpoint = pipe.address & 0x0F;
-    if ((chip_.in_valid() >> endpoint & 1) == 0 || chip_.in_stalled(endpoint) ||
-        !chip_.in_armed(endpoint) || !take_frame_slot()) {
+    const auto flight = in_flight_.find(index);
+    if (flight == in_flight_.end()) {
+      // The host polls the pipe; an armed endpoint answers in the next slot.
+      if ((chip_.in_valid() >> endpoint & 1) != 0 && !chip_.in_stalled(endpoint) &&
+          chip_.in_armed(endpoint)) {
+        in_flight_[index] = claim_slot(now, chip_.in_count(endpoint));
+      }
       continue;
     }
-    std::vector<std::uint8_t> bytes = chip_.host_take_in(endpoint);
-    const std::uint64_t arrives = on_wire(bytes.size());
-    in_queue_[index].push_back(InPacket{std::move(bytes), arrives});
+    if (flight->second.end > now) continue;
+    // The host's ACK ends the packet: the buffer goes back to the 8051.
+    const std::uint64_t arrived = flight->second.end;
+    in_flight_.erase(flight);
+    in_queue_[index].push_back(InPacket{chip_.host_take_in(endpoint), arrived});
     ++counters_.packets_in;
     wake();
     count_packet();
@@ -556,7 +609,7 @@ void EzUsbDevice::deliver(Pending& pending) {
     finish(pending, false, device_ns());
     return;
   }
-  while (!pending.finished && !queue.empty()) {
+  while (!pending.complete_ns && !queue.empty()) {
     const InPacket packet = std::move(queue.front());
     queue.pop_front();
     if (packet.bytes.size() > pending.length - pending.done_bytes) {
@@ -566,8 +619,11 @@ void EzUsbDevice::deliver(Pending& pending) {
     pending.received.insert(pending.received.end(), packet.bytes.begin(), packet.bytes.end());
     pending.done_bytes += packet.bytes.size();
     if (packet.bytes.size() < pipe.max_packet || pending.done_bytes == pending.length) {
-      finish(pending, true, packet.ns);
+      pending.complete_ns = frame_end(packet.ns);
     }
+  }
+  if (pending.complete_ns && device_ns() >= *pending.complete_ns) {
+    finish(pending, true, *pending.complete_ns);
   }
 }
 
@@ -580,59 +636,78 @@ void EzUsbDevice::count_packet() {
   }
 }
 
-// A packet of bytes goes on the wire once the bus is free; returns when it
-// has arrived.
-std::uint64_t EzUsbDevice::on_wire(std::size_t bytes) {
-  const std::uint64_t start = std::max(device_ns(), bus_free_ns_);
-  bus_free_ns_ =
-      start + kFrameNs * (bytes + kPacketOverheadBytes) / (kPacketsPerFrame * kPacketWireBytes);
-  return bus_free_ns_;
+std::uint64_t EzUsbDevice::frame_end(std::uint64_t ns) {
+  return (ns + kFrameNs - 1) / kFrameNs * kFrameNs;
 }
 
-bool EzUsbDevice::take_frame_slot() {
-  const std::uint64_t frame = device_ns() / kFrameNs;
-  if (frame != frame_) {
-    frame_ = frame;
-    frame_packets_ = 0;
-  }
-  if (frame_packets_ >= kPacketsPerFrame) {
-    frame_deferred_ = true;
-    return false;
+EzUsbDevice::Slot EzUsbDevice::claim_slot(std::uint64_t ready_ns, std::size_t bytes) {
+  const std::uint64_t length =
+      kFrameNs * (bytes + kPacketOverheadBytes) / (kPacketsPerFrame * kPacketWireBytes);
+  std::uint64_t start = std::max(ready_ns, bus_free_ns_);
+  for (;;) {
+    const std::uint64_t frame = start / kFrameNs;
+    if (frame != frame_) {
+      frame_ = frame;
+      frame_packets_ = 0;
+    }
+    // A transaction that would not end before the frame does waits for the
+    // next one, as does any beyond the frame's share of bulk packets.
+    if (frame_packets_ < kPacketsPerFrame && start + length <= (frame + 1) * kFrameNs) break;
+    start = (frame + 1) * kFrameNs;
   }
   if (frame_packets_++ == 0) ++counters_.frames_used;
-  return true;
+  bus_free_ns_ = start + length;
+  return Slot{start, bus_free_ns_};
 }
 
-bool EzUsbDevice::move_packet(Pending& pending) {
-  const UsbPipe& pipe = pipes_[pending.pipe];
+void EzUsbDevice::advance_out(Pending& pending) {
+  const UsbPipe pipe = pipes_[pending.pipe];
   const int endpoint = pipe.address & 0x0F;
-  if ((chip_.out_valid() >> endpoint & 1) == 0) {
-    violation_("EZ-USB endpoint " + std::to_string(pipe.address) +
-               " addressed by the host while its valid bit is clear");
-    finish(pending, false, device_ns());
-    return false;
+  const std::uint64_t now = device_ns();
+  while (!pending.finished && !pending.complete_ns) {
+    const std::size_t size =
+        std::min<std::size_t>(pipe.max_packet, pending.length - pending.done_bytes);
+    if (!pending.attempt) {
+      if (pending.ready_ns > now) return;
+      // Late by more than a slot (the firmware was idle, refusing it): the
+      // host's retries went on meanwhile, the next one starts now.
+      const std::uint64_t ready = now - pending.ready_ns > kFullSlotNs ? now : pending.ready_ns;
+      pending.attempt = claim_slot(ready, size);
+      pending.decided = false;
+    }
+    if (!pending.decided) {
+      if (pending.attempt->start > now) return;
+      // The token: the endpoint takes the packet if a buffer is armed for
+      // it, or NAKs it once the data is through.
+      if ((chip_.out_valid() >> endpoint & 1) == 0) {
+        violation_("EZ-USB endpoint " + std::to_string(pipe.address) +
+                   " addressed by the host while its valid bit is clear");
+        finish(pending, false, now);
+        return;
+      }
+      if (chip_.out_stalled(endpoint)) {
+        finish(pending, false, now);
+        return;
+      }
+      pending.accepted = chip_.out_armed(endpoint);
+      pending.decided = true;
+      if (!pending.accepted) ++counters_.packets_refused;
+    }
+    if (pending.attempt->end > now) return;
+    // The handshake: ACKed, the packet is in the buffer; NAKed, the host
+    // sends it again in the next slot.
+    pending.ready_ns = pending.attempt->end;
+    pending.attempt.reset();
+    if (!pending.accepted) continue;
+    chip_.host_out(endpoint, pending.source.subspan(pending.done_bytes, size));
+    ++counters_.packets_out;
+    wake();
+    pending.done_bytes += size;
+    // The host controller reports the transfer done at the end of the frame
+    // of its last packet.
+    if (pending.done_bytes == pending.length) pending.complete_ns = frame_end(pending.ready_ns);
+    count_packet();
   }
-  if (chip_.out_stalled(endpoint)) {
-    finish(pending, false, device_ns());
-    return false;
-  }
-  if (!chip_.out_armed(endpoint)) return false;
-  const std::size_t size =
-      std::min<std::size_t>(pipe.max_packet, pending.length - pending.done_bytes);
-  if (!pending.arrives_ns) {
-    if (!take_frame_slot()) return false;
-    pending.arrives_ns = on_wire(size);
-    wake();  // the poll loop runs on while the packet is on its way
-  }
-  if (device_ns() < *pending.arrives_ns) return false;
-  pending.arrives_ns.reset();
-  chip_.host_out(endpoint, pending.source.subspan(pending.done_bytes, size));
-  ++counters_.packets_out;
-  wake();
-  pending.done_bytes += size;
-  if (pending.done_bytes == pending.length) finish(pending, true, device_ns());
-  count_packet();
-  return true;
 }
 
 void EzUsbDevice::finish(Pending& pending, bool ok, std::uint64_t at_ns) {
@@ -660,6 +735,7 @@ void EzUsbDevice::detach() {
   }
   pipes_.clear();
   in_queue_.clear();
+  in_flight_.clear();
 }
 
 bool EzUsbDevice::cancel(Handle handle) {
@@ -683,6 +759,9 @@ void EzUsbDevice::settle() {
 
 void EzUsbDevice::settle_locked(Lock& lock) {
   while (bus_ == Bus::Attached && can_run() && !idle_) run_slice(lock);
+  // A thread waiting for a transfer that now has its next event ahead goes
+  // on to it.
+  changed_.notify_all();
 }
 
 An2131& EzUsbDevice::chip() { return chip_; }

@@ -474,6 +474,48 @@ TEST(An2131, BusResetArmsTheOutEndpointsAndFlagsUresir) {
   EXPECT_EQ(chip.read_xdata(An2131::kUsbIrq) & An2131::kUsbReset, An2131::kUsbReset);
 }
 
+// PR2OUT pairs OUT2 with OUT3: the host's packets fill the two buffers in
+// turn and a third is refused until the 8051, through OUT2's registers and
+// buffer alone, hands one back.
+TEST(An2131, PairedOutTakesTwoPacketsInTurnAndRefusesAThird) {
+  ChipBench bench({0x80, 0xFE});
+  An2131& chip = bench.chip;
+  chip.write_xdata(An2131::kUsbPair, An2131::kPair2Out);
+  chip.host_bus_reset();
+  const std::uint16_t cs = An2131::out_cs(2);
+  const std::uint16_t buffer = An2131::out_buffer(2);
+  const std::uint8_t first[] = {0x11, 0x22}, second[] = {0x33}, third[] = {0x44};
+  chip.host_out(2, first);
+  EXPECT_TRUE(chip.out_armed(2));
+  chip.host_out(2, second);
+  EXPECT_FALSE(chip.out_armed(2));
+  EXPECT_EQ(chip.out_held(2), 2);
+  const struct { std::uint8_t count, byte; } reads[] = {{2, 0x22}, {1, 0x33}, {1, 0x44}};
+  for (const auto& read : reads) {
+    EXPECT_EQ(chip.read_xdata(cs) & An2131::kBusy, 0);
+    EXPECT_EQ(chip.read_xdata(cs + 1), read.count);
+    EXPECT_EQ(chip.read_xdata(buffer + read.count - 1), read.byte);
+    chip.write_xdata(cs + 1, 0);
+    EXPECT_TRUE(chip.out_armed(2));
+    if (read.byte == 0x22) chip.host_out(2, third);
+  }
+  EXPECT_EQ(chip.read_xdata(cs) & An2131::kBusy, An2131::kBusy);
+  EXPECT_EQ(bench.violations, std::vector<std::string>{});
+  // Handing back a buffer it does not hold, and the odd endpoint's
+  // registers and buffer.
+  chip.write_xdata(cs + 1, 0);
+  chip.read_xdata(An2131::out_cs(3));
+  chip.read_xdata(An2131::out_buffer(3) + 5);
+  EXPECT_EQ(bench.violations,
+            (std::vector<std::string>{
+                "EZ-USB 8051 wrote OUT2BC while OUT2CS is busy: neither buffer of the pair holds "
+                "a packet for it",
+                "EZ-USB 8051 used OUT3 at 0x7FCA, the odd half of the pair OUT2/OUT3, which it "
+                "reaches through OUT2",
+                "EZ-USB 8051 used OUT3 at 0x7D40, the odd half of the pair OUT2/OUT3, which it "
+                "reaches through OUT2"}));
+}
+
 // With AVEN the LJMP at the INT2 vector jumps by the highest-priority
 // enabled request: its low address byte at 0x45 is the autovector.
 TEST(An2131, AutovectorFollowsTheHighestPriorityEnabledRequest) {

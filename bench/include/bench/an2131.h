@@ -6,6 +6,20 @@
 // the USB device model (ezusb.h) runs it and plays the host's side through
 // the host_* calls.
 //
+// Endpoint pairing (USBPAIR): PR2OUT, PR4OUT and PR6OUT pair OUT2/OUT3,
+// OUT4/OUT5 and OUT6/OUT7 into one double-buffered endpoint. The host
+// addresses the even endpoint only, and the 8051 uses only the even one's
+// registers and buffer address, as in Anchor's own pairing example (the
+// endpoint-pair sample of the EZ-USB kit: USBPAIR = 0x09, then OUT2CS,
+// OUT2BC and OUT2BUF alone): packets land in the two buffers in turn, and
+// OUT2BUF, OUT2BC and OUT2CS's BUSY show the buffer the 8051 is to read
+// next (BUSY set: it holds nothing yet). Writing OUT2BC hands that buffer
+// back to the host and turns the 8051 to the other one. The host gets a
+// third packet only once the 8051 gave one back; until then it is NAKed.
+// The odd endpoint's registers, its buffer address and a re-arm of a buffer
+// the 8051 does not hold are violations, as are the IN pairing bits, which
+// this model does not emulate.
+//
 // Cable wiring (Wiring::Velnor, our cable): PC1 TCK, PC2 TMS, PA5 TDI are
 // outputs once their OE bits are set (an undriven line is pulled high); PC0
 // reads the chain's TDO and PC3 the target supply. Wiring::OpenUlink is the
@@ -69,6 +83,7 @@ class An2131 final : public XdataBus {
   static constexpr std::uint16_t kUsbCs = 0x7FD6;
   static constexpr std::uint16_t kUsbFrameL = 0x7FD8;
   static constexpr std::uint16_t kUsbFrameH = 0x7FD9;
+  static constexpr std::uint16_t kUsbPair = 0x7FDD;
   static constexpr std::uint16_t kIn07Val = 0x7FDE;
   static constexpr std::uint16_t kOut07Val = 0x7FDF;
   // The autopointer: AUTODATA reads or writes the byte AUTOPTRH:AUTOPTRL
@@ -102,7 +117,9 @@ class An2131 final : public XdataBus {
   static constexpr std::uint8_t kRenum = 0x02;     // USBCS
   static constexpr std::uint8_t kDiscoe = 0x04;
   static constexpr std::uint8_t kDiscon = 0x08;
-  static constexpr std::uint8_t kAven = 0x01;  // USBBAV: autovectoring on
+  static constexpr std::uint8_t kAven = 0x01;      // USBBAV: autovectoring on
+  static constexpr std::uint8_t kPairIn = 0x07;    // USBPAIR PR2IN, PR4IN, PR6IN
+  static constexpr std::uint8_t kPair2Out = 0x08;  // USBPAIR PR2OUT; PR4OUT and PR6OUT above
   // With AVEN, the core puts the INT2 vector of the highest-priority USB
   // request into the low address byte of the LJMP at 0x43 (at 0x45).
   static constexpr std::uint16_t kAutovectorByte = 0x45;
@@ -131,6 +148,10 @@ class An2131 final : public XdataBus {
   // level, an endpoint handshake, USBCS): the device model keeps time by it.
   void set_activity_handler(std::function<void()> handler);
   std::uint64_t activity_count() const;
+  // The machine cycle of the firmware's last write to a port register, seen
+  // outside or not (pin bytes that only set the levels again): busy, not
+  // waiting in a poll loop.
+  std::uint64_t last_port_write() const;
 
   // USB core state the host side sees.
   bool renum() const;
@@ -148,13 +169,18 @@ class An2131 final : public XdataBus {
   // whatever the firmware armed.
   void host_bus_reset();
 
-  // Bulk and interrupt endpoints 1..7.
+  // Bulk and interrupt endpoints 1..7; a pair by its even endpoint.
+  // Armed: the endpoint takes the host's next packet (else it is NAKed).
   bool out_armed(int endpoint) const;
+  // Packets in the endpoint's buffers (two when paired) that the 8051 has
+  // not handed back yet.
+  int out_held(int endpoint) const;
   bool out_stalled(int endpoint) const;
   // The host's packet into an armed OUT endpoint: BUSY clears, OUTnBC holds
-  // its length, OUT07IRQ flags it.
+  // its length, OUT07IRQ flags it (a pair: into the buffer whose turn it is).
   void host_out(int endpoint, std::span<const std::uint8_t> packet);
   bool in_armed(int endpoint) const;
+  std::uint8_t in_count(int endpoint) const;  // INnBC of the armed packet
   bool in_stalled(int endpoint) const;
   // The packet the firmware armed; taking it clears BUSY and flags IN07IRQ.
   std::vector<std::uint8_t> host_take_in(int endpoint);
@@ -185,11 +211,29 @@ class An2131 final : public XdataBus {
     bool reported = false;   // one violation per handshake, not per byte
     std::uint8_t count = 0;  // INnBC / OUTnBC
   };
+  // An OUT pair: which of its two buffers (0: the even endpoint's, 1: the
+  // odd one's) the host fills next and which the 8051 reads next.
+  struct Pair {
+    bool on = false;
+    int host_side = 0;
+    int cpu_side = 0;
+  };
   static constexpr std::uint16_t kRegisterBase = 0x7B40;
 
   std::uint8_t& reg(std::uint16_t address);
   // A MOVX where nothing is, reported once per address.
   void report_unmapped(std::uint16_t address, const char* verb);
+  // Reports text the first time address is misused.
+  void report_once(std::uint16_t address, std::string text);
+  // The pair OUT endpoint n belongs to while pairing is on, else nullptr.
+  Pair* out_pair(int endpoint);
+  const Pair* out_pair(int endpoint) const;
+  // The OUT buffer (endpoint number) the 8051 reaches through endpoint n's
+  // registers and buffer address: the buffer whose turn it is in a pair.
+  // -1 for the odd endpoint of a pair, a violation reported at address.
+  int cpu_out_buffer(int endpoint, std::uint16_t address);
+  void write_out_count(int endpoint, std::uint16_t address);
+  void write_pairing(std::uint8_t value);
   // The address AUTODATA reaches now; the pointer steps past it.
   std::uint16_t autopointer_step();
   // RAM below kRamSize, the register block above: what MOVX reaches.
@@ -213,6 +257,7 @@ class An2131 final : public XdataBus {
   std::array<std::uint8_t, 0x8000 - kRegisterBase> registers_{};
   std::array<Endpoint, 8> in_{};
   std::array<Endpoint, 8> out_{};
+  std::array<Pair, 3> out_pairs_{};  // OUT2/3, OUT4/5, OUT6/7
   bool held_ = true;
   bool crashed_ = false;
   bool hsnak_ = false;
@@ -223,6 +268,7 @@ class An2131 final : public XdataBus {
   bool tck_ = true, tms_ = true, tdi_ = true;
   std::function<void()> on_activity_;
   std::uint64_t activity_count_ = 0;
+  std::uint64_t last_port_write_ = 0;
   std::vector<std::uint16_t> reported_addresses_;
   std::uint16_t autopointer_ = 0;
 };

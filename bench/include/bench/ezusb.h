@@ -4,12 +4,25 @@
 // "\\.\ezusb-N" and serves the library's device requests.
 //
 // Time: a bulk packet takes its time on the wire (about 53 µs for 64 bytes)
-// before the endpoint or the host has it, one packet on the bus at a time.
+// before the endpoint or the host has it, one packet on the bus at a time
+// and at most 19 full ones in a 1 ms frame (a transaction that would run
+// past the frame's end waits for the next). The host controller works as a
+// full-speed one (UHCI, OHCI) does:
+//   - it sends a transfer's packets back to back; an endpoint with no buffer
+//     armed at the OUT token NAKs the packet after its data, so the refused
+//     packet has used its slot, and the host sends it again in the next one;
+//   - it polls every bulk IN pipe (as a host with a read always posted
+//     does); an armed IN endpoint answers in the next free slot, and the
+//     host's ACK at the slot's end hands the buffer back to the 8051;
+//   - it reports a transfer complete at the end of the frame its last packet
+//     went in (an OHCI writes its done queue back and interrupts only at the
+//     next SOF; a UHCI's interrupt on completion comes at the frame's end),
+//     so the next transfer starts no earlier than the next frame.
 // The 8051 runs against the board's virtual clock, one machine cycle
 // (4 clocks at 24 MHz) being 1/6 µs, but only while the host waits for the
 // device — during a transfer, a control request, or while the device is off
-// the bus renumerating. A firmware that has gone quiet (no pin change and
-// no endpoint handshake for kQuietCycles) is idle: its poll loop is not
+// the bus renumerating. A firmware that has gone quiet (no port write, no
+// endpoint handshake for kQuietCycles) is idle: its poll loop is not
 // charged to the clock and is not executed while nobody waits.
 //
 // Threads: any number of host threads may use one device; one mutex guards
@@ -22,8 +35,10 @@
 // polls every bulk IN pipe as a host with a read always posted does (the
 // library's reader thread), keeping the packets until a read collects
 // them, so when a reader thread gets to the device changes nothing the
-// 8051 sees; a read completes at the time of its last packet; and every
-// request returns with the firmware idle again.
+// 8051 sees; and every request returns with the firmware idle again. So on
+// the bench a host's next transfer never finds packets of an earlier one
+// still in the chip's buffers: what keeps the order across the pipes on a
+// real chip (protocol.h) is not put to the test here.
 #pragma once
 
 #include <atomic>
@@ -102,7 +117,8 @@ struct UsbCounters {
   std::uint64_t bulk_reads = 0;      // of them reads: the host's round trips
   std::uint64_t packets_out = 0;
   std::uint64_t packets_in = 0;
-  std::uint64_t frames_used = 0;  // 1 ms frames that carried a bulk packet
+  std::uint64_t packets_refused = 0;  // OUT packets NAKed, to be sent again
+  std::uint64_t frames_used = 0;      // 1 ms frames that carried a bulk packet
 };
 
 class EzUsbDevice {
@@ -174,19 +190,32 @@ class EzUsbDevice {
  private:
   // Away: off the bus (renumerating); Gone: unplugged, or never back.
   enum class Bus { Attached, Away, AttachPending, Gone };
+  // A transaction's time on the wire.
+  struct Slot {
+    std::uint64_t start;
+    std::uint64_t end;
+  };
   struct Pending {
     Handle handle;
     std::uint64_t instance;
     std::uint32_t pipe;
     bool in;
-    std::span<const std::uint8_t> source;  // OUT
-    std::vector<std::uint8_t> received;    // IN, handed over on success only
+    std::span<const std::uint8_t> source{};  // OUT
+    std::vector<std::uint8_t> received{};    // IN, handed over on success only
     std::size_t length;
     std::size_t done_bytes = 0;
     bool finished = false;
     bool ok = false;
-    // OUT: the packet now on the wire reaches the endpoint at this time.
-    std::optional<std::uint64_t> arrives_ns;
+    // OUT: when the host can start its next packet (or send a refused one
+    // again), and that packet's slot on the wire while it is there; decided
+    // at its token, whether the endpoint takes it or NAKs it.
+    std::uint64_t ready_ns = 0;
+    std::optional<Slot> attempt{};
+    bool decided = false;
+    bool accepted = false;
+    // When the host controller reports the transfer done: the end of the
+    // frame of its last packet.
+    std::optional<std::uint64_t> complete_ns{};
   };
   // An IN packet the host controller took, and when it reached the host.
   struct InPacket {
@@ -217,13 +246,20 @@ class EzUsbDevice {
   bool transfer(Lock& lock, Pending& pending);
   void settle_locked(Lock& lock);
   void service();
+  // The next time something happens on the bus for a pending transfer.
+  std::optional<std::uint64_t> next_event_ns() const;
+  // The OUT endpoint of pending takes a packet, or answers it at once with
+  // an error.
+  bool out_ready(const Pending& pending) const;
   void poll_in_pipes();
   void deliver(Pending& pending);
+  void advance_out(Pending& pending);
   void count_packet();
-  bool take_frame_slot();
-  bool move_packet(Pending& pending);
+  // The first free slot on the wire from ready_ns for a packet of bytes,
+  // within a frame's bulk share; taken.
+  Slot claim_slot(std::uint64_t ready_ns, std::size_t bytes);
+  static std::uint64_t frame_end(std::uint64_t ns);
   void finish(Pending& pending, bool ok, std::uint64_t at_ns);
-  std::uint64_t on_wire(std::size_t bytes);
   void detach();
   void log(UsbTransfer entry);
   bool usable(std::uint64_t instance) const;
@@ -247,8 +283,10 @@ class EzUsbDevice {
   std::vector<UsbPipe> pipes_;
   std::vector<std::uint8_t> descriptors_;
   std::list<Pending*> pending_;
-  // Per IN pipe, the packets taken but not yet read.
+  // Per IN pipe, the packets taken but not yet read, and the one on the
+  // wire.
   std::map<std::uint32_t, std::deque<InPacket>> in_queue_;
+  std::map<std::uint32_t, Slot> in_flight_;
 
   // Device time: the clock reading at epoch_cycles_ of the 8051.
   std::uint64_t epoch_ns_ = 0;
@@ -258,7 +296,6 @@ class EzUsbDevice {
   bool idle_ = true;
   bool in_control_ = false;
   bool finished_any_ = false;
-  bool frame_deferred_ = false;
   std::uint64_t sof_frame_ = 0;
   std::uint64_t frame_ = 0;
   unsigned frame_packets_ = 0;

@@ -6,6 +6,10 @@
 // a byte stream, eight TCK cycles per byte with TMS held, the reply landing
 // straight in the caller's buffer; their last 0 to 8 cycles, where TMS may
 // change, are pin bytes again.
+// Order: the firmware serves pipe 1 before pipe 3, so pin bytes sent while
+// pipe 1 may still hold stream packets wait behind them, and would be
+// overtaken by a later stream; such a stream starts only once a reply has
+// come back from the pin bytes (see protocol.h).
 // The library's streams are most significant bit first; the firmware takes
 // cycle k's TDI from bit (k + 5) mod 8 of a stream byte and answers TDO of
 // cycle k in bit k, so each byte is bit-reversed and rotated on its way out
@@ -45,6 +49,11 @@ bool exchange(UsbCable& usb, std::uint32_t pipe, const std::uint8_t* bytes, std:
     const std::int32_t received = wait_read(usb.device);
     done = sent == 0 && received == 0;
   }
+  if (done) {
+    // A reply is shifted after every packet sent before it.
+    usb.stream_unshifted = false;
+    usb.pins_behind_stream = false;
+  }
   if (!done) {
     std::fill_n(reply, reply_count, std::uint8_t{0});
     usb.failed = true;
@@ -62,6 +71,7 @@ void send_queue(UsbCable& usb) {
     usb.failed = true;
     if (!usb.offline) message("error ! USB SPI TX\n");
   }
+  usb.pins_behind_stream = usb.stream_unshifted;
 }
 
 void queue_pin(UsbCable& usb, std::uint8_t pin) {
@@ -99,6 +109,8 @@ std::int32_t usb_open(void* cable, std::uint32_t unit) {
   message("\n");
   usb.offline = false;
   usb.tms_level = -1;
+  usb.stream_unshifted = false;
+  usb.pins_behind_stream = false;
   return 0;
 }
 
@@ -140,6 +152,15 @@ std::uint32_t shift_byte_stream(UsbCable& usb, const std::uint8_t*& tdi, std::ui
     usb.tms_level = tms;
     queue_pin(usb, tms ? USB_JTAG_SET_TMS_HIGH : USB_JTAG_SET_TMS_LOW);
   }
+  if (tdo == nullptr && usb.stream_unshifted && (usb.queued != 0 || usb.pins_behind_stream)) {
+    // The pin bytes must be shifted before this stream's packets: the last
+    // one (or a byte that only sets the levels again) asks for a reply.
+    const std::uint8_t last = usb.queued != 0 ? usb.pins[--usb.queued]
+                              : tms           ? USB_JTAG_SET_TMS_HIGH
+                                              : USB_JTAG_SET_TMS_LOW;
+    std::uint8_t reply = 0;
+    exchange_pins(usb, &last, &reply, 1);
+  }
   send_queue(usb);
   while (n >= 8) {
     const std::uint32_t k = std::min(n / 8, USB_IO_BUFFER_BYTES);
@@ -160,6 +181,9 @@ std::uint32_t shift_byte_stream(UsbCable& usb, const std::uint8_t*& tdi, std::ui
                bulk_write(usb.device, USB_JTAG_PIPE_STREAM, usb.io_buffer.data(), k) != 0) {
       usb.failed = true;
       if (!usb.offline) message("error ! USB SPI TX\n");
+    } else {
+      usb.stream_unshifted = true;
+      usb.pins_behind_stream = false;
     }
     n -= 8 * k;
   }

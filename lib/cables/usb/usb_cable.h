@@ -24,6 +24,10 @@ struct UsbCable {
   // The TMS level the cable drives now as far as the library knows; -1
   // until the first shift after open.
   int tms_level = -1;
+  // Pipe 1 may still hold packets the firmware has not shifted (a stream
+  // went out with no reply since), and pin bytes went out behind them.
+  bool stream_unshifted = false;
+  bool pins_behind_stream = false;
   // Set from the start of open until it succeeds: no transfers meanwhile.
   bool offline = true;
   // An exchange of the current shift or flush failed.
