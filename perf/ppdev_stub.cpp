@@ -79,30 +79,30 @@ int answer(unsigned offset, void* argument) {
   return 0;
 }
 
+// open's third argument is there only when the flags create a file.
+mode_t mode_argument(int flags, va_list arguments) {
+  const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+  return creates ? va_arg(arguments, mode_t) : 0;
+}
+
 }  // namespace
 
 extern "C" {
 
 __attribute__((visibility("default"))) int open(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list arguments;
-    va_start(arguments, flags);
-    mode = va_arg(arguments, mode_t);
-    va_end(arguments);
-  }
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = mode_argument(flags, arguments);
+  va_end(arguments);
   static const auto real = next_definition<OpenFunction>("open");
   return open_node(path, flags, mode, real);
 }
 
 __attribute__((visibility("default"))) int open64(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list arguments;
-    va_start(arguments, flags);
-    mode = va_arg(arguments, mode_t);
-    va_end(arguments);
-  }
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = mode_argument(flags, arguments);
+  va_end(arguments);
   static const auto real = next_definition<OpenFunction>("open64");
   return open_node(path, flags, mode, real);
 }
