@@ -43,20 +43,20 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "api/session.h"
 #include "bench/bitstream.h"
 #include "jtag/tap.h"
+#include "shift_job.h"
 #include "velnor.h"
 
 namespace {
 
+using velnor::perf::write_file;
+
 constexpr int kIdcodeReads = 1000;
-constexpr int kShiftBits = 1 << 20;
 constexpr int kRepeats = 7;
 // The boards: a PROM and the FPGA (urJTAG cannot take the PROM at
 // version 0), and the FPGA alone. The OpenOCD taps below are declared for
@@ -77,12 +77,7 @@ int velnor_job(const std::string& job, const std::string& argument) {
       result |= velnor::shift_dr(jtag, nullptr, idcodes, 64, velnor::DR_ENTER | velnor::DR_EXIT);
     }
   } else if (job == "shift") {
-    std::vector<std::uint8_t> data(kShiftBits / 8);
-    std::mt19937 random(1);
-    for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
-    result |= velnor::tap_reset(jtag, 6);
-    result |= velnor::shift_dr(jtag, data.data(), nullptr, kShiftBits,
-                               velnor::DR_ENTER | velnor::DR_EXIT);
+    result |= velnor::perf::shift_with_velnor(jtag);
   } else if (job == "config") {
     std::int32_t count = 0;  // a file name, configured on this thread
     result = velnor_config(argument.c_str(), &count);
@@ -265,10 +260,6 @@ std::string repeated(const std::string& text, int times) {
   return out;
 }
 
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 // OpenOCD's parport driver with the taps of a board, at its default speed
 // or with no wait states.
 std::string openocd(const std::string& taps, bool no_wait_states) {
@@ -295,14 +286,7 @@ int main(int argc, char** argv) {
   const std::string cable = "cable DLC5 ppdev /dev/parport0\n";
   write_file(dir + "/urjtag-idle", cable);
   write_file(dir + "/urjtag-idcodes", cable + repeated("idcode\n", kIdcodeReads));
-  {
-    std::ostringstream svf;
-    svf << "ENDIR IDLE;\nENDDR IDLE;\nSTATE RESET;\nSTATE IDLE;\nSDR " << kShiftBits << " TDI (";
-    std::mt19937 random(1);
-    for (int i = 0; i < kShiftBits / 4; ++i) svf << "0123456789ABCDEF"[random() % 16];
-    svf << ");\nSTATE RESET;\n";
-    write_file(dir + "/shift.svf", svf.str());
-  }
+  velnor::perf::write_shift_svf(dir + "/shift.svf");
   velnor::bench::BitstreamOptions options;
   options.part = velnor::bench::Part::Xc2s200;
   const std::vector<std::uint8_t> bitstream =

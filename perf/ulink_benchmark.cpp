@@ -13,27 +13,23 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "api/session.h"
 #include "jtag/tap.h"
+#include "shift_job.h"
 #include "velnor.h"
 
 namespace {
 
-constexpr int kShiftBits = 1 << 20;
+using velnor::perf::write_file;
 
 struct Counts {
   std::map<std::string, double> values;
   double seconds = 0;
 };
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // One harness run of the shell commands on the board; the counters it wrote
 // at exit.
@@ -77,12 +73,7 @@ int velnor_job(const std::string& job) {
     result = velnor_scan_chain(nullptr);
   } else if (job == "shift") {
     velnor::Jtag& jtag = velnor::session().target.jtag;
-    std::vector<std::uint8_t> data(kShiftBits / 8);
-    std::mt19937 random(1);
-    for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
-    result |= velnor::tap_reset(jtag, 6);
-    result |= velnor::shift_dr(jtag, data.data(), nullptr, kShiftBits,
-                               velnor::DR_ENTER | velnor::DR_EXIT);
+    result |= velnor::perf::shift_with_velnor(jtag);
     if (jtag.cable.failed) result |= VELNOR_ERR_PROBE;
   }
   velnor_free();
@@ -108,12 +99,7 @@ int main(int argc, char** argv) {
   const std::string dir = folder;
   write_file(dir + "/ulink.cfg",
              "adapter driver ulink\ntransport select jtag\nadapter speed 3000\n");
-  std::ostringstream svf;
-  svf << "ENDIR IDLE;\nENDDR IDLE;\nSTATE RESET;\nSTATE IDLE;\nSDR " << kShiftBits << " TDI (";
-  std::mt19937 random(1);
-  for (int i = 0; i < kShiftBits / 4; ++i) svf << "0123456789ABCDEF"[random() % 16];
-  svf << ");\nSTATE RESET;\n";
-  write_file(dir + "/shift.svf", svf.str());
+  velnor::perf::write_shift_svf(dir + "/shift.svf");
 
   const std::string openocd = "openocd -f " + dir + "/ulink.cfg ";
   // OpenOCD 0.12's first run loads the firmware and stops (see the README).

@@ -74,33 +74,13 @@ const char* environment_text(const char* name) {
   return value != nullptr && value[0] != '\0' ? value : nullptr;
 }
 
-// True when the description has an item for the key.
-bool sets_key(std::string_view description, std::string_view key) {
-  constexpr std::string_view kSpace = " \t\n\r\f\v";
-  while (!description.empty()) {
-    const std::size_t end = description.find(';');
-    const std::string_view item = description.substr(0, end);
-    const std::size_t equals = item.find('=');
-    std::string_view name = item.substr(0, equals);
-    name.remove_prefix(std::min(name.find_first_not_of(kSpace), name.size()));
-    name = name.substr(0, name.find_last_not_of(kSpace) + 1);
-    if (equals != std::string_view::npos && name == key) return true;
-    description = end == std::string_view::npos ? std::string_view() : description.substr(end + 1);
-  }
-  return false;
-}
-
 PpdevModel& the_model() {
   if (model != nullptr) return *model;
   const char* text = environment_text("VELNOR_PARPORT_BENCH");
-  std::string description =
-      text != nullptr && std::string_view(text) != Board::kDefaultDescription ? text : "";
   // The kernel driver stands for the port-I/O grant, and the program's
   // sleeps are real: the PROM's timed operations must see them.
-  for (const char* item : {"platform=9x", "time=real"}) {
-    const std::string_view key(item, std::string_view(item).find('='));
-    if (!sets_key(description, key)) description += std::string(";") + item;
-  }
+  const std::string description =
+      velnor::bench::description_with_defaults(text, {"platform=9x", "time=real"});
   std::string error;
   std::unique_ptr<Board> built = Board::parse(description, &error);
   if (!built) {

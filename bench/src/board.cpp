@@ -823,6 +823,37 @@ void install_board(std::unique_ptr<Board> board) {
   g_active.store(slot.get(), std::memory_order_release);
 }
 
+namespace {
+// True when the description has an item for the key.
+bool sets_key(std::string_view description, std::string_view key) {
+  constexpr std::string_view kSpace = " \t\n\r\f\v";
+  while (!description.empty()) {
+    const std::size_t end = description.find(';');
+    const std::string_view item = description.substr(0, end);
+    const std::size_t equals = item.find('=');
+    std::string_view name = item.substr(0, equals);
+    name.remove_prefix(std::min(name.find_first_not_of(kSpace), name.size()));
+    name = name.substr(0, name.find_last_not_of(kSpace) + 1);
+    if (equals != std::string_view::npos && name == key) return true;
+    description = end == std::string_view::npos ? std::string_view() : description.substr(end + 1);
+  }
+  return false;
+}
+}  // namespace
+
+std::string description_with_defaults(const char* text,
+                                      std::initializer_list<std::string_view> defaults) {
+  std::string description =
+      text != nullptr && std::string_view(text) != Board::kDefaultDescription ? text : "";
+  for (const std::string_view item : defaults) {
+    if (!sets_key(description, item.substr(0, item.find('=')))) {
+      description += ';';
+      description += item;
+    }
+  }
+  return description;
+}
+
 std::unique_ptr<Board> make_board(std::string_view description) {
   std::string error;
   std::unique_ptr<Board> board = Board::parse(description, &error);

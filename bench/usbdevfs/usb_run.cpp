@@ -184,60 +184,52 @@ const char* environment_text(const char* name) {
   return value != nullptr && value[0] != '\0' ? value : nullptr;
 }
 
-// True when the description has an item for the key.
-bool sets_key(std::string_view description, std::string_view key) {
-  constexpr std::string_view kSpace = " \t\n\r\f\v";
-  while (!description.empty()) {
-    const std::size_t end = description.find(';');
-    const std::string_view item = description.substr(0, end);
-    const std::size_t equals = item.find('=');
-    std::string_view name = item.substr(0, equals);
-    name.remove_prefix(std::min(name.find_first_not_of(kSpace), name.size()));
-    name = name.substr(0, name.find_last_not_of(kSpace) + 1);
-    if (equals != std::string_view::npos && name == key) return true;
-    description = end == std::string_view::npos ? std::string_view() : description.substr(end + 1);
+// Writes a report file: a block per EZ-USB device of the board, by unit,
+// then what `tail` adds.
+template <typename PerDevice, typename Tail>
+void write_report(const char* path, Board& board, PerDevice per_device, Tail tail) {
+  std::FILE* file = std::fopen(path, "w");
+  if (file == nullptr) {
+    std::fprintf(stderr, "velnor usb harness: cannot write %s\n", path);
+    return;
   }
-  return false;
+  for (unsigned unit = 0; unit < 10000; ++unit) {
+    if (EzUsbDevice* device = board.usb_device(unit)) per_device(file, unit, *device);
+  }
+  tail(file);
+  std::fclose(file);
 }
 
 void write_trace(const char* path, Board& board) {
-  std::FILE* file = std::fopen(path, "w");
-  if (file == nullptr) {
-    std::fprintf(stderr, "velnor usb harness: cannot write %s\n", path);
-    return;
-  }
-  for (unsigned unit = 0; unit < 10000; ++unit) {
-    EzUsbDevice* device = board.usb_device(unit);
-    if (device == nullptr) continue;
-    for (const velnor::bench::UsbTransfer& transfer : device->transfers()) {
-      std::fprintf(file, "unit %u: %s\n", unit, velnor::bench::usb_transfer_text(transfer).c_str());
-    }
-  }
-  std::fclose(file);
+  write_report(
+      path, board,
+      [](std::FILE* file, unsigned unit, EzUsbDevice& device) {
+        for (const velnor::bench::UsbTransfer& transfer : device.transfers()) {
+          std::fprintf(file, "unit %u: %s\n", unit,
+                       velnor::bench::usb_transfer_text(transfer).c_str());
+        }
+      },
+      [](std::FILE*) {});
 }
 
 void write_counts(const char* path, Board& board, Bus& bus) {
-  std::FILE* file = std::fopen(path, "w");
-  if (file == nullptr) {
-    std::fprintf(stderr, "velnor usb harness: cannot write %s\n", path);
-    return;
-  }
-  for (unsigned unit = 0; unit < 10000; ++unit) {
-    EzUsbDevice* device = board.usb_device(unit);
-    if (device == nullptr) continue;
-    const velnor::bench::UsbCounters c = device->counters();
-    std::fprintf(file,
-                 "unit %u machine_cycles %" PRIu64 " control_transfers %" PRIu64
-                 " bulk_transfers %" PRIu64 " bulk_reads %" PRIu64 " packets_out %" PRIu64
-                 " packets_in %" PRIu64 " frames_used %" PRIu64 "\n",
-                 unit, c.machine_cycles, c.control_transfers, c.bulk_transfers, c.bulk_reads,
-                 c.packets_out, c.packets_in, c.frames_used);
-  }
-  std::fprintf(file, "tck %" PRIu64 "\n", board.chain().cycle_count());
-  for (const auto& [name, count] : bus.request_counts()) {
-    std::fprintf(file, "usbfs %s %" PRIu64 "\n", name.c_str(), count);
-  }
-  std::fclose(file);
+  write_report(
+      path, board,
+      [](std::FILE* file, unsigned unit, EzUsbDevice& device) {
+        const velnor::bench::UsbCounters c = device.counters();
+        std::fprintf(file,
+                     "unit %u machine_cycles %" PRIu64 " control_transfers %" PRIu64
+                     " bulk_transfers %" PRIu64 " bulk_reads %" PRIu64 " packets_out %" PRIu64
+                     " packets_in %" PRIu64 " frames_used %" PRIu64 "\n",
+                     unit, c.machine_cycles, c.control_transfers, c.bulk_transfers, c.bulk_reads,
+                     c.packets_out, c.packets_in, c.frames_used);
+      },
+      [&](std::FILE* file) {
+        std::fprintf(file, "tck %" PRIu64 "\n", board.chain().cycle_count());
+        for (const auto& [name, count] : bus.request_counts()) {
+          std::fprintf(file, "usbfs %s %" PRIu64 "\n", name.c_str(), count);
+        }
+      });
 }
 
 }  // namespace
@@ -268,9 +260,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* text = environment_text("VELNOR_USB_BENCH");
-  std::string description =
-      text != nullptr && std::string_view(text) != Board::kDefaultDescription ? text : "";
-  if (!sets_key(description, "time")) description += ";time=real";
+  const std::string description = velnor::bench::description_with_defaults(text, {"time=real"});
   std::string error;
   std::unique_ptr<Board> board = Board::parse(description, &error);
   if (!board) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -106,5 +107,11 @@ Board& active_board();
 void install_board(std::unique_ptr<Board> board);
 // For tests: parses or fails the test run with the reason.
 std::unique_ptr<Board> make_board(std::string_view description);
+// The description a program outside the library (a preload library, the USB
+// harness) builds its board from: the text of its environment variable
+// (null, empty or "default" for the default board), each default item
+// ("key=value") added unless the text sets that key itself.
+std::string description_with_defaults(const char* text,
+                                      std::initializer_list<std::string_view> defaults);
 
 }  // namespace velnor::bench
