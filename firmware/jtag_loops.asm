@@ -12,12 +12,14 @@
 ;; each; all of them go through A, so A must hold four different values a
 ;; cycle (data, TCK low, PINSC, TCK high) and the data must be rotated,
 ;; which costs at least four one-cycle instructions. Taking a TDO bit out
-;; of A costs one more (RRC) and putting it into the reply either nothing,
-;; where the data's own rotation can take it in (13 a cycle), or a MOV
-;; bit,C (15). The rest is per byte: fetch, loop, reply. The host sends
-;; each stream byte with cycle 0's bit already in bit 5, TDI's place in
-;; OUTA, so no byte needs aligning here. The second data pointer does not
-;; pay here: selecting it and back (INC DPS) costs 4 cycles, more than the
+;; of A costs one more (RRC), and putting it into the reply nothing: the
+;; data rotates left, so from the third cycle on the bit it drops has been
+;; clocked out and RLC takes the TDO in its place (13 a cycle). The rest is
+;; per byte: fetch, loop, reply. The host sends each stream byte with cycle
+;; 0's bit already in bit 5, TDI's place in OUTA, and cycle k's in bit
+;; (5 - k) mod 8, so no byte needs aligning here; a reply comes back with
+;; cycle k's TDO in bit 7 - k. The second data pointer does not pay here:
+;; selecting it and back (INC DPS) costs 4 cycles, more than the
 ;; autopointer and PUSH it would replace.
 
         .module jtag_loops
@@ -41,7 +43,7 @@
 
         ; cycle 0: low level in r2, high level in r3
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rl      a               ; next bit to bit 5
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
         xch     a, r3           ; A = TCK high, r3 = TCK low
@@ -49,7 +51,7 @@
         xch     a, r2           ; A = data, r2 = TCK high
         ; cycle 1: low level in r3, high level in r2
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rl      a               ; next bit to bit 5
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
         xch     a, r2           ; A = TCK high, r2 = TCK low
@@ -57,7 +59,7 @@
         xch     a, r3           ; A = data, r3 = TCK high
         ; cycle 2: low level in r2, high level in r3
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rl      a               ; next bit to bit 5
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
         xch     a, r3           ; A = TCK high, r3 = TCK low
@@ -65,7 +67,7 @@
         xch     a, r2           ; A = data, r2 = TCK high
         ; cycle 3: low level in r3, high level in r2
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rl      a               ; next bit to bit 5
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
         xch     a, r2           ; A = TCK high, r2 = TCK low
@@ -73,7 +75,7 @@
         xch     a, r3           ; A = data, r3 = TCK high
         ; cycle 4: low level in r2, high level in r3
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rl      a               ; next bit to bit 5
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
         xch     a, r3           ; A = TCK high, r3 = TCK low
@@ -81,7 +83,7 @@
         xch     a, r2           ; A = data, r2 = TCK high
         ; cycle 5: low level in r3, high level in r2
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rl      a               ; next bit to bit 5
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
         xch     a, r2           ; A = TCK high, r2 = TCK low
@@ -89,7 +91,7 @@
         xch     a, r3           ; A = data, r3 = TCK high
         ; cycle 6: low level in r2, high level in r3
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rl      a               ; next bit to bit 5
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
         xch     a, r3           ; A = TCK high, r3 = TCK low
@@ -107,25 +109,24 @@
 ;; One byte of pipe 2, in two halves so that a fetch fits between them
 ;; (in the fourth cycle, while TCK is low). On entry A holds the byte, r3
 ;; the TCK-low level (the PINSC value read in the byte before, its TDO 7
-;; in bit 0), r2 TCK high and rq the reply of the byte before, TDO 3..6 in
-;; bits 4..7, its TDO 0..2 in B.0..2. The head finishes and pushes that
-;; reply. The data rotates right once a cycle; from the sixth cycle on the
-;; bit it drops has been clocked out, so RRC brings in the TDO taken the
-;; cycle before instead (C stays put in between), and after the last cycle
-;; the register holds TDO 3..6 of this byte's reply; TDO 0..2 wait in B.
+;; in bit 0), r2 TCK high and rq the reply of the byte before, TDO 0..6 in
+;; bits 6..0. The head finishes and pushes that reply. The data rotates
+;; left once a cycle; from the third cycle on the bit it drops has been
+;; clocked out, so RLC brings in the TDO taken the cycle before instead (C
+;; stays put in between), and after the last cycle and one more RLC the
+;; register holds TDO 0..6 of this byte in bits 6..0: the reply fills from
+;; the bottom as the data leaves from the top, and no TDO bit is parked.
 ;; The tail leaves that reply in rn and the next byte, from rn, in A.
         .macro  tdo_head rq
 
         ; cycle 0: low level in r3, high level in r2
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rl      a               ; next bit to bit 5
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
         rrc     a               ; TDO 7 of the byte before
         xch     a, rq           ; its reply
-        rrc     a               ; TDO 3..7 in bits 3..7
-        anl     a, @r0          ; 0xF8: the RAM byte at OUTA's low address
-        orl     a, b            ; TDO 0..2
+        rlc     a               ; TDO 7 in: TDO k in bit 7 - k
         push    acc
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r2           ; A = TCK high, r2 = next TCK low
@@ -133,54 +134,51 @@
         xch     a, r3           ; A = data, r3 = TCK high
         ; cycle 1: low level in r2, high level in r3
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rl      a               ; the last rotation that must wrap
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
-        rrc     a               ; TDO 0
-        mov     0xF0, c         ; B.0
+        rrc     a               ; TDO 0, kept in C
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r3           ; A = TCK high, r3 = next TCK low
         movx    @dptr, a        ; TCK rises
         xch     a, r2           ; A = data, r2 = TCK high
         ; cycle 2: low level in r3, high level in r2
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rlc     a               ; next bit to bit 5, TDO 0 in
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
         rrc     a               ; TDO 1
-        mov     0xF1, c         ; B.1
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r2           ; A = TCK high, r2 = next TCK low
         movx    @dptr, a        ; TCK rises
         xch     a, r3           ; A = data, r3 = TCK high
         ; cycle 3: low level in r2, high level in r3
         movx    @r0, a          ; TDI
-        rr      a               ; next bit to bit 5
+        rlc     a               ; next bit to bit 5, TDO 1 in
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
         rrc     a               ; TDO 2
-        mov     0xF2, c         ; B.2
+        .endm
+
+        .macro  tdo_tail rn
+
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r3           ; A = TCK high, r3 = next TCK low
         movx    @dptr, a        ; TCK rises
         xch     a, r2           ; A = data, r2 = TCK high
         ; cycle 4: low level in r3, high level in r2
         movx    @r0, a          ; TDI
-        rr      a               ; the last rotation that must wrap
+        rlc     a               ; next bit to bit 5, TDO 2 in
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
-        rrc     a               ; TDO 3, kept in C
-        .endm
-
-        .macro  tdo_tail rn
-
+        rrc     a               ; TDO 3
         movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r2           ; A = TCK high, r2 = next TCK low
         movx    @dptr, a        ; TCK rises
         xch     a, r3           ; A = data, r3 = TCK high
         ; cycle 5: low level in r2, high level in r3
         movx    @r0, a          ; TDI
-        rrc     a               ; next bit to bit 5, TDO 3 to bit 7
+        rlc     a               ; next bit to bit 5, TDO 3 in
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
         rrc     a               ; TDO 4
@@ -190,7 +188,7 @@
         xch     a, r2           ; A = data, r2 = TCK high
         ; cycle 6: low level in r3, high level in r2
         movx    @r0, a          ; TDI
-        rrc     a               ; next bit to bit 5, TDO 4 in
+        rlc     a               ; next bit to bit 5, TDO 4 in
         xch     a, r3           ; A = TCK low, r3 keeps the data
         movx    @dptr, a        ; TCK falls
         rrc     a               ; TDO 5
@@ -200,15 +198,15 @@
         xch     a, r3           ; A = data, r3 = TCK high
         ; cycle 7: low level in r2, high level in r3
         movx    @r0, a          ; TDI
-        rrc     a               ; TDO 5 in
+        rlc     a               ; TDO 5 in
         xch     a, r2           ; A = TCK low, r2 keeps the data
         movx    @dptr, a        ; TCK falls
         rrc     a               ; TDO 6
-        movx    a, @r1          ; PINSC: TDO 7, TCK low, TMS
+        movx    a, @r1          ; PINSC: TDO, TCK low, TMS
         xch     a, r3           ; A = TCK high, r3 = next TCK low
         movx    @dptr, a        ; TCK rises
         xch     a, r2           ; A = data, r2 = TCK high
-        rrc     a               ; TDO 6 in: TDO 3..6 in bits 4..7
+        rlc     a               ; TDO 6 in: TDO 0..6 in bits 6..0
         xch     a, rn           ; the next byte; rn keeps the reply
         .endm
 
@@ -224,7 +222,7 @@ group_count:
 
 ;; void stream_out(unsigned char count)
 ;; Pipe 1: count bytes from the autopointer, each 8 TCK cycles with TDI
-;; from bit 5 on, rotating right, and TMS at _tms_bits. The current bit
+;; from bit 5 on, rotating left, and TMS at _tms_bits. The current bit
 ;; sits in bit 5, the TDI pin's place in OUTA; TCK's two levels (with TMS)
 ;; live in R2/R3 and trade places with the data through XCH, so each cycle
 ;; is 3 MOVX + 4 one-cycle instructions = 10 cycles; a byte costs 82 with
@@ -283,28 +281,25 @@ _stream_out:
 
 ;; void stream_tdo(unsigned char count)
 ;; Pipe 2: as stream_out, and each byte's eight TDO bits, sampled while TCK
-;; is low, go back as one reply byte (bit k = cycle k) into IN2BUF. PINSC
-;; read while TCK is low has TCK = 0 and the TMS level in bits 1 and 2, so
-;; that very value is the next cycle's TCK-low write: it rotates through
-;; R2/R3 together with the constant TCK-high level, and its bit 0 (TDO) is
-;; taken into C one cycle later, while A still holds it after that write.
-;; A cycle is 4 MOVX + 5 cycles = 13 where the data register takes the TDO
-;; in, 15 in the three cycles that park it in B (tdo_head); a byte costs
-;; 119 with finishing and pushing the reply of the byte before, and 124.75
-;; with its share of a fetch of four bytes (in the first byte of four) and
-;; of the loop: 15.6 cycles a TCK cycle within a packet (385 kHz at 24
-;; MHz). Each fetch reads one byte ahead, so the last reads one byte past
-;; the packet, unused. The replies are copied to IN2BUF at the end, after a
-;; dummy the first byte pushes: 16.55 over a whole 64-byte packet with its
-;; handshakes (362 kHz). The caller has checked IN2 is not busy and arms
-;; IN2BC.
+;; is low, go back as one reply byte (bit 7 - k = cycle k) into IN2BUF.
+;; PINSC read while TCK is low has TCK = 0 and the TMS level in bits 1 and
+;; 2, so that very value is the next cycle's TCK-low write: it rotates
+;; through R2/R3 together with the constant TCK-high level, and its bit 0
+;; (TDO) is taken into C one cycle later, while A still holds it after that
+;; write. A cycle is 4 MOVX + 5 cycles = 13, the data register taking the
+;; TDO in; a byte costs 110 with finishing and pushing the reply of the
+;; byte before, and 115.75 with its share of a fetch of four bytes (in the
+;; first byte of four) and of the loop: 14.45 cycles a TCK cycle within a
+;; packet (415 kHz at 24 MHz). Each fetch reads one byte ahead, so the
+;; last reads one byte past the packet, unused. The replies are copied to
+;; IN2BUF at the end, after a dummy the first byte pushes: 15.40 over a
+;; whole 64-byte packet with its handshakes (390 kHz). The caller has
+;; checked IN2 is not busy and arms IN2BC.
 _stream_tdo:
         mov     reply_count, dpl
         mov     reply_base, sp  ; a dummy and the replies are pushed above
         mov     r0, #OUTA_LOW
-        mov     @r0, #0xF8      ; keeps a reply's TDO 3..7 (the stack ends far below)
         mov     dptr, #OUTC
-        mov     b, #0           ; TDO 0..2 go to B.0..2; bits 3..7 stay 0
         mov     a, _tms_bits
         mov     r3, a           ; TCK low, TMS: the first falling edge
         orl     a, #TCK
@@ -327,9 +322,7 @@ _stream_tdo:
         mov     a, r3           ; the last reply: TDO 7 from the last PINSC
         rrc     a
         mov     a, r4
-        rrc     a
-        anl     a, @r0
-        orl     a, b
+        rlc     a
         push    acc
         mov     r0, reply_base
         inc     r0              ; below the first reply, past the dummy

@@ -22,10 +22,13 @@
  *   7     0x86 IN  bulk   not used
  *
  * Byte stream: one byte is eight TCK cycles with TMS held at the level the
- * last pin byte set; TDI of the k-th cycle is the byte's bit (k + 5) mod 8,
+ * last pin byte set; TDI of the k-th cycle is the byte's bit (5 - k) mod 8,
  * so cycle 0's bit arrives where PA5 sits in OUTA and the firmware rotates
- * the byte right once a cycle. A reply byte holds the TDO of the k-th cycle
- * in bit k.
+ * the byte left once a cycle. A reply byte holds the TDO of the k-th cycle
+ * in bit 7 - k: the firmware's rotation takes each TDO in at the bottom as
+ * the clocked bits leave at the top. Host bytes held first cycle in the
+ * most significant bit thus go out rotated right by two and come back as
+ * they are.
  *
  * Pin byte: bit 1 (TCK) clear makes one TCK cycle with the TMS and TDI
  * levels of bits 2 and 5; bit 1 set only sets the levels, TCK stays high and

@@ -1,7 +1,7 @@
 // The library's one bit order: a bit stream is held most significant bit
 // first, stream bit p being mask 0x80 >> (p % 8) of byte p / 8, for TDI and
-// TDO alike. Only a cable whose hardware shifts the other way converts, at
-// its edge, with reverse_bits_in_bytes.
+// TDO alike. A cable whose hardware orders bits otherwise converts at its
+// edge.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +19,6 @@ void lsb_first_stream(std::uint32_t value, std::int32_t bit_count, std::uint8_t*
 
 // bit_count stream bits from position p, the first as bit 0 of the value.
 std::uint32_t lsb_first_value(const std::uint8_t* bits, std::int32_t p, std::int32_t bit_count);
-
-// Reverses the bit order inside each byte.
-void reverse_bits_in_bytes(std::uint8_t* bytes, std::int32_t byte_count);
-std::uint8_t reversed_bits(std::uint8_t byte);
 
 // Removes the first bit_count bits of a stream, leaving byte_count bytes at
 // the start of buffer. When bit_count is not a multiple of 8 the buffer must

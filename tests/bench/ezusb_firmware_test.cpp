@@ -56,7 +56,8 @@ TEST(UsbFirmwareBoot, ABareUnitBootsTheImageAsTheLibraryDoes) {
 
   // Pin bytes asking for replies and the TDO stream through the driver,
   // replies read on a second handle: Test-Logic-Reset to Shift-DR, then 32
-  // cycles with TMS low give the first device's IDCODE, first bit in bit 0.
+  // cycles with TMS low give the first device's IDCODE, each byte's first
+  // bit in bit 7.
   const Handle reader = host.open();
   ASSERT_NE(reader, 0u);
   host.board->trace().clear();
@@ -64,8 +65,10 @@ TEST(UsbFirmwareBoot, ABareUnitBootsTheImageAsTheLibraryDoes) {
       exchange(host, h, reader, kPipePins, {0x84, 0x84, 0x84, 0x84, 0x84, 0x80, 0x84, 0x80, 0x80});
   for (const std::uint8_t reply : replies) EXPECT_EQ(reply & 0x08, 0x08);
   const std::vector<std::uint8_t> idcode = exchange(host, h, reader, kPipeStreamTdo, {0, 0, 0, 0});
-  const std::uint32_t value = static_cast<std::uint32_t>(
-      idcode[0] | idcode[1] << 8 | idcode[2] << 16 | static_cast<std::uint32_t>(idcode[3]) << 24);
+  std::uint32_t value = 0;
+  for (int bit = 0; bit < 32; ++bit) {
+    value |= static_cast<std::uint32_t>((idcode[bit / 8] >> (7 - bit % 8)) & 1) << bit;
+  }
   EXPECT_EQ(value, host.board->chain().device(0).idcode());
   EXPECT_EQ(host.board->trace().tms_bits(), "111110100" + std::string(32, '0'));
   EXPECT_TRUE(host.board->violations().empty());

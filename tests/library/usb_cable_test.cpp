@@ -141,14 +141,14 @@ TEST_F(UsbCableTest, ShiftsBecomePinBytesAndByteStreamsAsTheyMust) {
   EXPECT_EQ(tdo[0], 0xFF);
   EXPECT_EQ(tdo[1], 0xF0);
   // A long shift: TMS preset low with the queue, a stream of whole bytes,
-  // bit-reversed and rotated (0x01: cycle 7's bit in bit 4), and the last cycles (TMS high on the
-  // very last) queued.
+  // rotated right by two (0x01: cycle 7's bit in bit 6), and the last cycles (TMS high on the very
+  // last) queued.
   mark_transfers();
   shift(tdi.data(), nullptr, 100, 0, 1);
-  EXPECT_EQ(writes(), (std::vector<std::string>{"3:02", "1:10" + std::string(22, '0')}));
+  EXPECT_EQ(writes(), (std::vector<std::string>{"3:02", "1:40" + std::string(22, '0')}));
   jtag().cable.flush();
   EXPECT_EQ(writes(),
-            (std::vector<std::string>{"3:02", "1:10" + std::string(22, '0'), "3:20200004"}));
+            (std::vector<std::string>{"3:02", "1:40" + std::string(22, '0'), "3:20200004"}));
   // Beyond the cable's announced limit every cycle is still clocked. Those
   // last pin bytes may still wait in the cable behind the stream's packets,
   // which the firmware serves first; the next stream would overtake them,

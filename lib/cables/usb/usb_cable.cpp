@@ -11,14 +11,13 @@
 // overtaken by a later stream; such a stream starts only once a reply has
 // come back from the pin bytes (see protocol.h).
 // The library's streams are most significant bit first; the firmware takes
-// cycle k's TDI from bit (k + 5) mod 8 of a stream byte and answers TDO of
-// cycle k in bit k, so each byte is bit-reversed and rotated on its way out
-// and its reply bit-reversed on its way back.
+// cycle k's TDI from bit (5 - k) mod 8 of a stream byte and answers TDO of
+// cycle k in bit 7 - k, so each byte is rotated on its way out and its
+// reply is already in the library's order.
 #include "cables/usb/usb_cable.h"
 
 #include <algorithm>
 
-#include "base/bit_order.h"
 #include "base/messages.h"
 #include "protocol.h"
 
@@ -31,10 +30,9 @@ constexpr std::uint32_t MAX_PIN_SHIFT = USB_PACKET_BYTES;
 UsbCable& usb_of(void* cable) { return *static_cast<UsbCable*>(cable); }
 
 // A stream byte as the firmware wants it: cycle k's TDI (bit 7 - k of the
-// library's byte) in bit (k + 5) mod 8.
+// library's byte) in bit (5 - k) mod 8.
 std::uint8_t stream_byte(std::uint8_t bits) {
-  const unsigned in_cycle_order = reversed_bits(bits);
-  return static_cast<std::uint8_t>((in_cycle_order << 5 | in_cycle_order >> 3) & 0xFF);
+  return static_cast<std::uint8_t>((bits >> 2 | bits << 6) & 0xFF);
 }
 
 // Sends count bytes on pipe and receives reply_count reply bytes into reply.
@@ -175,7 +173,6 @@ std::uint32_t shift_byte_stream(UsbCable& usb, const std::uint8_t*& tdi, std::ui
           !usb.offline) {
         message("error ! USB SPI TX-RX\n");
       }
-      reverse_bits_in_bytes(tdo, static_cast<std::int32_t>(k));
       tdo += k;
     } else if (usb.offline ||
                bulk_write(usb.device, USB_JTAG_PIPE_STREAM, usb.io_buffer.data(), k) != 0) {
